@@ -1,0 +1,24 @@
+#include "app/process_state.h"
+
+#include <cstdio>
+
+#include "app/log.h"
+#include "app/shell.h"
+#include "settings/settings_block.h"
+#include "transport/ps2/ps2.h"
+#include "transport/usb/usb.h"
+#include "transport/vcom/vcom.h"
+
+namespace msr {
+
+void reset_process_state() {
+  if (g_log.stream != nullptr) std::fclose(g_log.stream);
+  g_log = {};
+  g_shell = {};
+  g_settings = {};
+  g_vcom = {};
+  g_usb = {};
+  g_ps2 = {};
+}
+
+}  // namespace msr

@@ -1,0 +1,7 @@
+#include "app/modes.h"
+
+namespace msr {
+
+void window_mode() {}
+
+}  // namespace msr

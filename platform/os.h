@@ -1,0 +1,151 @@
+// The one boundary between msrsetup and the operating system.
+// Each method mirrors one Win32 call the program makes, with the Win32 meaning of its
+// arguments; platform/win32 implements it for real, tests/fakes for unit tests.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace msr {
+
+// Opaque, pointer-sized handle (file, device, window, registry key, module).
+using Handle = void*;
+
+// INVALID_HANDLE_VALUE: all bits set.
+inline Handle invalid_handle() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }
+
+// Win32 constants the program passes across the boundary, with their Win32 values.
+namespace w32 {
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+inline constexpr std::uint32_t kFileShareRead = 0x1u;
+inline constexpr std::uint32_t kOpenExisting = 3u;
+inline constexpr std::uint32_t kFileFlagDeleteOnClose = 0x04000000u;
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kMsCtsOn = 0x10u;
+inline constexpr std::uint32_t kMsDsrOn = 0x20u;
+inline constexpr std::uint32_t kPurgeAll = 0x0Fu;  // TXABORT | RXABORT | TXCLEAR | RXCLEAR
+inline constexpr std::uint32_t kMbOk = 0x0u;
+inline constexpr std::uint32_t kMbOkCancel = 0x1u;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr std::uint32_t kSwShow = 5u;
+inline constexpr std::uint32_t kLoadLibrarySearchApplicationDir = 0x00000200u;
+inline constexpr std::uint32_t kLoadLibrarySearchSystem32 = 0x00000800u;
+}  // namespace w32
+
+// COMMTIMEOUTS, in milliseconds.
+struct CommTimeouts {
+  std::uint32_t read_interval = 0;
+  std::uint32_t read_total_multiplier = 0;
+  std::uint32_t read_total_constant = 0;
+  std::uint32_t write_total_multiplier = 0;
+  std::uint32_t write_total_constant = 0;
+};
+
+// The part of a DCB the program looks at.
+struct Dcb {
+  std::uint32_t baud_rate = 0;
+};
+
+// SYSTEMTIME.
+struct SystemTime {
+  int year = 0, month = 0, day_of_week = 0, day = 0;
+  int hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+
+// OSVERSIONINFOA, as far as the program reads it.
+struct OsVersionInfo {
+  std::uint32_t size = 0;
+  std::uint32_t major = 0, minor = 0, build = 0, platform_id = 0;
+  std::string csd_version;
+};
+
+// SECURITY_DESCRIPTOR storage; its layout is the platform's.
+struct SecurityDescriptor {
+  alignas(8) unsigned char bytes[64] = {};
+};
+
+// SECURITY_ATTRIBUTES.
+struct SecurityAttributes {
+  std::uint32_t length = 0;
+  SecurityDescriptor* descriptor = nullptr;
+  bool inherit_handle = false;
+};
+
+class Os {
+ public:
+  virtual ~Os() = default;
+
+  // Windows and the single-instance rule.
+  virtual Handle FindWindowA(const char* class_name, const char* window_name) = 0;
+  virtual bool SetForegroundWindow(Handle window) = 0;
+  virtual bool UpdateWindow(Handle window) = 0;
+  virtual int MessageBoxA(Handle owner, const char* text, const char* caption,
+                          std::uint32_t type) = 0;
+  // Lets the calling thread dispatch its pending window messages.
+  virtual void ProcessMessages() = 0;
+
+  // Directories and files.
+  virtual std::uint32_t GetWindowsDirectoryA(char* buffer, std::uint32_t size) = 0;
+  virtual std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t size) = 0;
+  virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) = 0;
+  virtual std::uint32_t GetFileAttributesA(const char* path) = 0;
+  // C runtime fopen with the platform's path rules.
+  virtual std::FILE* fopen(const char* path, const char* mode) = 0;
+
+  // Devices: serial ports and drivers.
+  virtual Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                             const SecurityAttributes* security, std::uint32_t disposition,
+                             std::uint32_t flags, Handle template_file) = 0;
+  virtual bool CloseHandle(Handle h) = 0;
+  virtual bool ReadFile(Handle h, void* buffer, std::uint32_t to_read, std::uint32_t* read) = 0;
+  virtual bool WriteFile(Handle h, const void* buffer, std::uint32_t to_write,
+                         std::uint32_t* written) = 0;
+  virtual bool GetCommState(Handle h, Dcb* dcb) = 0;
+  virtual bool GetCommModemStatus(Handle h, std::uint32_t* status) = 0;
+  virtual bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) = 0;
+  virtual bool SetCommTimeouts(Handle h, const CommTimeouts* timeouts) = 0;
+  virtual bool ClearCommError(Handle h, std::uint32_t* errors) = 0;
+  virtual bool PurgeComm(Handle h, std::uint32_t flags) = 0;
+  virtual bool DeviceIoControl(Handle h, std::uint32_t code, void* in, std::uint32_t in_size,
+                               void* out, std::uint32_t out_size, std::uint32_t* returned) = 0;
+  virtual bool InitializeSecurityDescriptor(SecurityDescriptor* sd, std::uint32_t revision) = 0;
+  virtual bool SetSecurityDescriptorDacl(SecurityDescriptor* sd, bool present, const void* acl,
+                                         bool defaulted) = 0;
+  // ClipCursor(NULL): lets the cursor move over the whole screen.
+  virtual bool ClipCursorRelease() = 0;
+
+  // Registry, read only: HKEY_LOCAL_MACHINE\<subkey>.
+  virtual bool RegOpenLocalMachineKeyRead(const char* subkey, Handle* key) = 0;
+  // Name of the value at index; false once the index is past the last value.
+  virtual bool RegEnumValueName(Handle key, std::uint32_t index, std::string* name) = 0;
+  // String data of the named value; false when it can't be read.
+  virtual bool RegQueryStringValue(Handle key, const char* name, std::string* data) = 0;
+  virtual void RegCloseKey(Handle key) = 0;
+
+  // Dynamic libraries.
+  virtual Handle LoadLibraryExA(const char* name, std::uint32_t flags) = 0;
+  virtual void* GetProcAddress(Handle module, const char* name) = 0;
+  virtual bool FreeLibrary(Handle module) = 0;
+
+  // Last error of the calling thread.
+  virtual std::uint32_t GetLastError() = 0;
+  virtual void SetLastError(std::uint32_t code) = 0;
+
+  // Time, sound, programs, versions.
+  virtual void GetLocalTime(SystemTime* now) = 0;
+  virtual long time() = 0;  // calendar time in whole seconds
+  virtual bool Beep(std::uint32_t frequency, std::uint32_t duration_ms) = 0;
+  virtual void Sleep(std::uint32_t ms) = 0;
+  virtual std::uint32_t WinExec(const char* command_line, std::uint32_t show) = 0;
+  virtual std::uint32_t GetVersion() = 0;
+  virtual bool GetVersionExA(OsVersionInfo* info) = 0;
+};
+
+// The process's one instance. Tests replace it with a fake.
+Os& os();
+void set_os(Os* instance);
+
+}  // namespace msr

@@ -1,0 +1,28 @@
+# Sourced by the scripts: the private Wine prefix of a build tree and the settings every
+# Wine process of ours runs with.
+#   msr_wine_env BUILD_DIR   exports WINEPREFIX and friends for that build tree
+#   msr_wine_prefix          makes the prefix once (reused afterwards)
+
+msr_wine_env() {
+  local build_dir
+  build_dir="$(cd "$1" && pwd)"
+  export WINEPREFIX="$build_dir/wineprefix"
+  export WINEARCH=win64
+  export WINEDEBUG="${WINEDEBUG:--all}"
+  # A crash must end the process with an error at once instead of waiting in the debugger.
+  export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+}
+
+msr_wine_prefix() {
+  if [ -f "$WINEPREFIX/.msr-ready" ]; then
+    return 0
+  fi
+  rm -rf "$WINEPREFIX"
+  wineboot --init >/dev/null 2>&1 || true
+  wineserver -w
+  # Without a window manager Wine waits about 2 s on every hide and destroy; an unmanaged
+  # X11 driver does not.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.msr-ready"
+}

@@ -1,0 +1,448 @@
+#include "tests/fakes/fake_os.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/log.h"
+#include "app/process_state.h"
+
+namespace msr::fake {
+
+namespace fs = std::filesystem;
+
+bool Device::read(void*, std::uint32_t, std::uint32_t* read) {
+  *read = 0;
+  return true;
+}
+
+bool Device::write(const void* buffer, std::uint32_t to_write, std::uint32_t* written) {
+  auto p = static_cast<const unsigned char*>(buffer);
+  writes.emplace_back(p, p + to_write);
+  *written = to_write;
+  return true;
+}
+
+bool Device::ioctl(std::uint32_t, void*, std::uint32_t, void*, std::uint32_t,
+                   std::uint32_t* returned) {
+  *returned = 0;
+  return false;
+}
+
+FakeOs::FakeOs() {
+  char tmpl[] = "/tmp/msr-fakeos-XXXXXX";
+  char* dir = ::mkdtemp(tmpl);
+  if (dir == nullptr) std::abort();
+  root = dir;
+  fs::create_directories(host_path("C:\\windows\\system32"));
+  fs::create_directories(host_path(current_dir));
+}
+
+FakeOs::~FakeOs() {
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
+
+std::string FakeOs::host_path(const std::string& windows_path) const {
+  std::string p = windows_path;
+  std::string drive = "c";
+  std::string rest;
+  if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') {
+    drive = std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(p[0]))));
+    rest = p.substr(2);
+  } else if (!p.empty() && (p[0] == '\\' || p[0] == '/')) {
+    rest = p;
+  } else {
+    rest = current_dir.substr(current_dir.size() >= 2 && current_dir[1] == ':' ? 2 : 0) + "\\" + p;
+  }
+  for (char& c : rest) {
+    if (c == '\\') c = '/';
+  }
+  return root + "/" + drive + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
+}
+
+void FakeOs::write_file(const std::string& windows_path, const std::string& bytes) {
+  std::string host = host_path(windows_path);
+  fs::create_directories(fs::path(host).parent_path());
+  std::ofstream(host, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::optional<std::string> FakeOs::read_file(const std::string& windows_path) const {
+  std::ifstream in(host_path(windows_path), std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int FakeOs::open_handles() const { return static_cast<int>(open_.size()) + open_keys_; }
+
+std::shared_ptr<Device> FakeOs::add_device(const std::string& path,
+                                           std::shared_ptr<Device> device) {
+  if (!device) device = std::make_shared<Device>();
+  devices[path] = device;
+  return device;
+}
+
+Handle FakeOs::FindWindowA(const char* class_name, const char* window_name) {
+  calls.push_back(std::string("FindWindowA(") + class_name + "," + window_name + ")");
+  auto it = top_windows.find(std::string(class_name) + "|" + window_name);
+  return it == top_windows.end() ? nullptr : it->second;
+}
+
+bool FakeOs::SetForegroundWindow(Handle) {
+  calls.push_back("SetForegroundWindow");
+  return true;
+}
+
+bool FakeOs::UpdateWindow(Handle) {
+  calls.push_back("UpdateWindow");
+  return true;
+}
+
+int FakeOs::MessageBoxA(Handle owner, const char* text, const char* caption, std::uint32_t type) {
+  calls.push_back(std::string("MessageBoxA(") + text + ")");
+  message_boxes.push_back({owner, text, caption, type});
+  if (message_box_answers.empty()) return w32::kIdOk;
+  int answer = message_box_answers.front();
+  message_box_answers.pop_front();
+  return answer;
+}
+
+void FakeOs::ProcessMessages() {
+  calls.push_back("ProcessMessages");
+  ++process_messages_calls;
+  if (on_process_messages) on_process_messages();
+}
+
+namespace {
+// The Win32 directory-query contract: the length without the terminator when the text
+// fits, the size needed (with the terminator) when it doesn't, 0 on failure.
+std::uint32_t answer_directory(const std::string& dir, bool fails, char* buffer,
+                               std::uint32_t size) {
+  if (fails) return 0;
+  if (dir.size() + 1 > size) return static_cast<std::uint32_t>(dir.size() + 1);
+  std::memcpy(buffer, dir.c_str(), dir.size() + 1);
+  return static_cast<std::uint32_t>(dir.size());
+}
+}  // namespace
+
+std::uint32_t FakeOs::GetWindowsDirectoryA(char* buffer, std::uint32_t size) {
+  return answer_directory(windows_dir, windows_dir_fails, buffer, size);
+}
+
+std::uint32_t FakeOs::GetSystemDirectoryA(char* buffer, std::uint32_t size) {
+  if (system_dir_result) return *system_dir_result;
+  return answer_directory(system_dir, system_dir_fails, buffer, size);
+}
+
+std::uint32_t FakeOs::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
+  return answer_directory(current_dir, current_dir_fails, buffer, size);
+}
+
+std::uint32_t FakeOs::GetFileAttributesA(const char* path) {
+  calls.push_back(std::string("GetFileAttributesA(") + path + ")");
+  struct stat st;
+  if (::stat(host_path(path).c_str(), &st) != 0) {
+    last_error = 2;
+    return w32::kInvalidFileAttributes;
+  }
+  return S_ISDIR(st.st_mode) ? 0x10u : 0x80u;
+}
+
+std::FILE* FakeOs::fopen(const char* path, const char* mode) {
+  calls.push_back(std::string("fopen(") + path + "," + mode + ")");
+  std::string host = host_path(path);
+  struct stat st;
+  // As on Windows, a folder never opens as a file.
+  if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+  bool writes = std::strpbrk(mode, "wa+") != nullptr;
+  for (const std::string& ro : read_only_files) {
+    if (writes && host_path(ro) == host) {
+      last_error = 5;
+      return nullptr;
+    }
+  }
+  return std::fopen(host.c_str(), mode);
+}
+
+Handle FakeOs::CreateFileA(const char* path, std::uint32_t, std::uint32_t share,
+                           const SecurityAttributes*, std::uint32_t, std::uint32_t flags,
+                           Handle) {
+  calls.push_back(std::string("CreateFileA(") + path + ")");
+  auto it = devices.find(path);
+  if (it == devices.end()) {
+    last_error = 2;  // ERROR_FILE_NOT_FOUND
+    return invalid_handle();
+  }
+  Device& d = *it->second;
+  if (d.open_error != 0) {
+    last_error = d.open_error;
+    return invalid_handle();
+  }
+  for (const auto& [h, o] : open_) {
+    if (o.device == it->second && (o.share == 0 || share == 0)) {
+      last_error = 5;  // ERROR_ACCESS_DENIED: held exclusively
+      return invalid_handle();
+    }
+  }
+  ++d.opens;
+  d.open_flags.push_back(flags);
+  std::uintptr_t h = next_handle_;
+  next_handle_ += 4;
+  open_[h] = {path, it->second, share};
+  return reinterpret_cast<Handle>(h);
+}
+
+Device* FakeOs::device(Handle h) {
+  auto it = open_.find(reinterpret_cast<std::uintptr_t>(h));
+  if (it == open_.end()) {
+    last_error = 6;  // ERROR_INVALID_HANDLE
+    return nullptr;
+  }
+  return it->second.device.get();
+}
+
+bool FakeOs::CloseHandle(Handle h) {
+  calls.push_back("CloseHandle");
+  auto it = open_.find(reinterpret_cast<std::uintptr_t>(h));
+  if (it == open_.end()) {
+    last_error = 6;
+    return false;
+  }
+  ++it->second.device->closes;
+  open_.erase(it);
+  return true;
+}
+
+bool FakeOs::ReadFile(Handle h, void* buffer, std::uint32_t to_read, std::uint32_t* read) {
+  Device* d = device(h);
+  if (d == nullptr) {
+    *read = 0;
+    return false;
+  }
+  if (to_read == 0) {
+    ++d->zero_reads;
+    *read = 0;
+    return true;
+  }
+  return d->read(buffer, to_read, read);
+}
+
+bool FakeOs::WriteFile(Handle h, const void* buffer, std::uint32_t to_write,
+                       std::uint32_t* written) {
+  Device* d = device(h);
+  if (d == nullptr) {
+    *written = 0;
+    return false;
+  }
+  return d->write(buffer, to_write, written);
+}
+
+bool FakeOs::GetCommState(Handle h, Dcb* dcb) {
+  Device* d = device(h);
+  if (d == nullptr || !d->serial) {
+    if (d != nullptr) last_error = 1;  // ERROR_INVALID_FUNCTION
+    return false;
+  }
+  dcb->baud_rate = d->baud;
+  return true;
+}
+
+bool FakeOs::GetCommModemStatus(Handle h, std::uint32_t* status) {
+  Device* d = device(h);
+  *status = 0;
+  if (d == nullptr || !d->serial || !d->modem_status_ok) {
+    if (d != nullptr) last_error = 50;  // ERROR_NOT_SUPPORTED
+    return false;
+  }
+  *status = d->modem_status;
+  return true;
+}
+
+bool FakeOs::GetCommTimeouts(Handle h, CommTimeouts* t) {
+  Device* d = device(h);
+  if (d == nullptr || !d->serial) return false;
+  *t = d->timeouts;
+  return true;
+}
+
+bool FakeOs::SetCommTimeouts(Handle h, const CommTimeouts* t) {
+  Device* d = device(h);
+  if (d == nullptr || !d->serial) return false;
+  d->timeouts = *t;
+  d->timeouts_set.push_back(*t);
+  return true;
+}
+
+bool FakeOs::ClearCommError(Handle h, std::uint32_t* errors) {
+  Device* d = device(h);
+  if (errors != nullptr) *errors = 0;
+  return d != nullptr && d->serial;
+}
+
+bool FakeOs::PurgeComm(Handle h, std::uint32_t) {
+  Device* d = device(h);
+  if (d == nullptr || !d->serial) return false;
+  ++d->purges;
+  return true;
+}
+
+bool FakeOs::DeviceIoControl(Handle h, std::uint32_t code, void* in, std::uint32_t in_size,
+                             void* out, std::uint32_t out_size, std::uint32_t* returned) {
+  char text[48];
+  std::snprintf(text, sizeof text, "DeviceIoControl(%x)", code);
+  calls.push_back(text);
+  Device* d = device(h);
+  if (d == nullptr) {
+    if (returned != nullptr) *returned = 0;
+    return false;
+  }
+  std::uint32_t n = 0;
+  bool ok = d->ioctl(code, in, in_size, out, out_size, &n);
+  if (returned != nullptr) *returned = n;
+  return ok;
+}
+
+bool FakeOs::InitializeSecurityDescriptor(SecurityDescriptor* sd, std::uint32_t revision) {
+  calls.push_back("InitializeSecurityDescriptor");
+  sd->bytes[0] = static_cast<unsigned char>(revision);
+  return revision == 1;
+}
+
+bool FakeOs::SetSecurityDescriptorDacl(SecurityDescriptor* sd, bool present, const void* acl,
+                                       bool defaulted) {
+  calls.push_back("SetSecurityDescriptorDacl");
+  sd->bytes[1] = present ? 1 : 0;
+  sd->bytes[2] = acl == nullptr ? 1 : 0;
+  sd->bytes[3] = defaulted ? 1 : 0;
+  return true;
+}
+
+bool FakeOs::ClipCursorRelease() {
+  calls.push_back("ClipCursorRelease");
+  ++clip_cursor_releases;
+  return true;
+}
+
+namespace {
+constexpr std::uintptr_t kSerialCommKey = 0x5e41;
+}
+
+bool FakeOs::RegOpenLocalMachineKeyRead(const char* subkey, Handle* key) {
+  calls.push_back(std::string("RegOpenLocalMachineKeyRead(") + subkey + ")");
+  if (!serialcomm || std::strcmp(subkey, "HARDWARE\\DEVICEMAP\\SERIALCOMM") != 0) {
+    *key = nullptr;
+    return false;
+  }
+  ++open_keys_;
+  *key = reinterpret_cast<Handle>(kSerialCommKey);
+  return true;
+}
+
+bool FakeOs::RegEnumValueName(Handle key, std::uint32_t index, std::string* name) {
+  if (reinterpret_cast<std::uintptr_t>(key) != kSerialCommKey || !serialcomm ||
+      index >= serialcomm->size()) {
+    return false;
+  }
+  *name = (*serialcomm)[index].first;
+  return true;
+}
+
+bool FakeOs::RegQueryStringValue(Handle key, const char* name, std::string* data) {
+  if (reinterpret_cast<std::uintptr_t>(key) != kSerialCommKey || !serialcomm) return false;
+  for (const auto& [n, value] : *serialcomm) {
+    if (n == name) {
+      if (!value) return false;
+      *data = *value;
+      return true;
+    }
+  }
+  return false;
+}
+
+void FakeOs::RegCloseKey(Handle) {
+  calls.push_back("RegCloseKey");
+  --open_keys_;
+}
+
+Handle FakeOs::LoadLibraryExA(const char* name, std::uint32_t flags) {
+  calls.push_back(std::string("LoadLibraryExA(") + name + ")");
+  libraries_loaded.emplace_back(name, flags);
+  auto it = libraries.find(name);
+  if (it == libraries.end()) {
+    last_error = load_library_error;
+    return nullptr;
+  }
+  std::uintptr_t h = next_handle_;
+  next_handle_ += 4;
+  modules_[h] = name;
+  return reinterpret_cast<Handle>(h);
+}
+
+void* FakeOs::GetProcAddress(Handle module, const char* name) {
+  auto m = modules_.find(reinterpret_cast<std::uintptr_t>(module));
+  if (m == modules_.end()) return nullptr;
+  const auto& exports = libraries[m->second];
+  auto it = exports.find(name);
+  if (it == exports.end()) {
+    last_error = 127;  // ERROR_PROC_NOT_FOUND
+    return nullptr;
+  }
+  return it->second;
+}
+
+bool FakeOs::FreeLibrary(Handle module) {
+  calls.push_back("FreeLibrary");
+  if (modules_.erase(reinterpret_cast<std::uintptr_t>(module)) == 0) return false;
+  ++libraries_freed;
+  return true;
+}
+
+bool FakeOs::Beep(std::uint32_t frequency, std::uint32_t duration_ms) {
+  calls.push_back("Beep(" + std::to_string(frequency) + "," + std::to_string(duration_ms) + ")");
+  beeps.emplace_back(frequency, duration_ms);
+  return true;
+}
+
+void FakeOs::Sleep(std::uint32_t ms) {
+  calls.push_back("Sleep(" + std::to_string(ms) + ")");
+  sleeps.push_back(ms);
+}
+
+std::uint32_t FakeOs::WinExec(const char* command_line, std::uint32_t show) {
+  calls.push_back(std::string("WinExec(") + command_line + ")");
+  programs_run.emplace_back(command_line, show);
+  return 33;
+}
+
+bool FakeOs::GetVersionExA(OsVersionInfo* info) {
+  if (info->size != 148) return false;
+  *info = version_ex;
+  return true;
+}
+
+void FakeOsTest::SetUp() {
+  reset_process_state();
+  set_os(&fos);
+}
+
+void FakeOsTest::TearDown() {
+  reset_process_state();
+  set_os(nullptr);
+}
+
+std::string FakeOsTest::log_text() {
+  log_flush();
+  return fos.read_file("C:\\msr.log").value_or("");
+}
+
+void FakeOsTest::enable_log() { fos.write_file("C:\\msr.log", ""); }
+
+}  // namespace msr::fake
