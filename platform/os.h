@@ -74,6 +74,16 @@ struct SecurityAttributes {
   bool inherit_handle = false;
 };
 
+// The size the platform gives SECURITY_ATTRIBUTES (a DWORD, a pointer and a BOOL, aligned
+// as the platform aligns them: 12 bytes on 32-bit Windows, 24 on 64-bit), which is what
+// its length field must hold.
+struct SecurityAttributesLayout {
+  std::uint32_t length;
+  void* descriptor;
+  std::int32_t inherit_handle;
+};
+inline constexpr std::uint32_t kSecurityAttributesLength = sizeof(SecurityAttributesLayout);
+
 class Os {
  public:
   virtual ~Os() = default;

@@ -12,6 +12,8 @@ namespace {
 
 HANDLE h(Handle x) { return static_cast<HANDLE>(x); }
 
+static_assert(kSecurityAttributesLength == sizeof(SECURITY_ATTRIBUTES));
+
 class Win32Os final : public Os {
  public:
   Handle FindWindowA(const char* class_name, const char* window_name) override {

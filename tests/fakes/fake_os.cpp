@@ -172,9 +172,9 @@ std::FILE* FakeOs::fopen(const char* path, const char* mode) {
   return std::fopen(host.c_str(), mode);
 }
 
-Handle FakeOs::CreateFileA(const char* path, std::uint32_t, std::uint32_t share,
-                           const SecurityAttributes*, std::uint32_t, std::uint32_t flags,
-                           Handle) {
+Handle FakeOs::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                           const SecurityAttributes* security, std::uint32_t disposition,
+                           std::uint32_t flags, Handle) {
   calls.push_back(std::string("CreateFileA(") + path + ")");
   auto it = devices.find(path);
   if (it == devices.end()) {
@@ -194,6 +194,18 @@ Handle FakeOs::CreateFileA(const char* path, std::uint32_t, std::uint32_t share,
   }
   ++d.opens;
   d.open_flags.push_back(flags);
+  Device::OpenRequest req;
+  req.access = access, req.share = share, req.disposition = disposition, req.flags = flags;
+  if (security != nullptr) {
+    req.has_security = true;
+    req.security_length = security->length;
+    req.inherit_handle = security->inherit_handle;
+    if (security->descriptor != nullptr) {
+      req.has_descriptor = true;
+      req.descriptor = *security->descriptor;
+    }
+  }
+  d.open_requests.push_back(req);
   std::uintptr_t h = next_handle_;
   next_handle_ += 4;
   open_[h] = {path, it->second, share};
@@ -284,13 +296,15 @@ bool FakeOs::SetCommTimeouts(Handle h, const CommTimeouts* t) {
 bool FakeOs::ClearCommError(Handle h, std::uint32_t* errors) {
   Device* d = device(h);
   if (errors != nullptr) *errors = 0;
+  if (d != nullptr) ++d->clear_errors;
   return d != nullptr && d->serial;
 }
 
-bool FakeOs::PurgeComm(Handle h, std::uint32_t) {
+bool FakeOs::PurgeComm(Handle h, std::uint32_t flags) {
   Device* d = device(h);
   if (d == nullptr || !d->serial) return false;
   ++d->purges;
+  d->purge_flags.push_back(flags);
   return true;
 }
 
@@ -423,7 +437,7 @@ std::uint32_t FakeOs::WinExec(const char* command_line, std::uint32_t show) {
 }
 
 bool FakeOs::GetVersionExA(OsVersionInfo* info) {
-  if (info->size != 148) return false;
+  if (info->size != 148 || version_ex_fails) return false;
   *info = version_ex;
   return true;
 }

@@ -39,7 +39,20 @@ class Device {
   std::vector<std::vector<unsigned char>> writes;
   std::vector<CommTimeouts> timeouts_set;
   int opens = 0, closes = 0, purges = 0, zero_reads = 0;
+  std::vector<std::uint32_t> purge_flags;  // flags of each PurgeComm
+  int clear_errors = 0;                    // ClearCommError calls
   std::vector<std::uint32_t> open_flags;
+  // How each successful CreateFileA asked for the device; the security descriptor is
+  // copied at the call, since the caller's copy may be gone by the time a test looks.
+  struct OpenRequest {
+    std::uint32_t access = 0, share = 0, disposition = 0, flags = 0;
+    bool has_security = false;
+    std::uint32_t security_length = 0;
+    bool inherit_handle = false;
+    bool has_descriptor = false;
+    SecurityDescriptor descriptor;
+  };
+  std::vector<OpenRequest> open_requests;
 };
 
 struct MessageBoxCall {
@@ -77,6 +90,7 @@ class FakeOs final : public Os {
   long now = 1796613021;  // calendar seconds; Sleep advances it
   std::uint32_t version = 0x1DB10106;
   OsVersionInfo version_ex{148, 6, 1, 7601, 2, "Service Pack 1"};
+  bool version_ex_fails = false;  // GetVersionExA answers FALSE
   std::function<void()> on_process_messages;
   // Files that open for reading only, as a read-only or locked file does.
   std::vector<std::string> read_only_files;

@@ -49,13 +49,27 @@ def ensure_display():
     os.close(r)
     os.environ["DISPLAY"] = ":" + number
     atexit.register(_xvfb.kill)
+    # A wineserver kept from an earlier run holds a desktop on that run's display, which
+    # is gone: windows of this run would never appear. End it; ensure_prefix starts a
+    # fresh one, whose desktop uses the new display.
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+             "stderr": subprocess.DEVNULL}
+    subprocess.run(["wineserver", "-k"], env=wine_env(), check=False, **quiet)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), check=False, **quiet)
 
 
 def ensure_prefix():
     """Makes the prefix once and keeps one wineserver for the run."""
     subprocess.run(["bash", "-c", f'source "{SOURCE}/scripts/wine-env.sh" && '
                     f'msr_wine_env "{BUILD}" && msr_wine_prefix'], check=True)
-    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False)
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The server, and the service manager, driver host and desktop process that the first
+    # Wine process of a fresh server starts, keep the standard handles they inherit for as
+    # long as they live: a captured run (or ctest itself) would wait for its pipes forever.
+    # So the server gets no pipe, and a throw-away process with null handles starts the rest.
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
 
 
 def workdir(name):

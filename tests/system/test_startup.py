@@ -6,6 +6,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 import rig
@@ -71,11 +72,24 @@ class StartupTest(rig.WineTestCase):
             drive.unlink(missing_ok=True)
             drive.symlink_to(d)
             try:
-                (Path(d) / "deep" / "er").mkdir(parents=True)
+                cwd = Path(d) / "deep" / "er"
+                cwd.mkdir(parents=True)
+                # Wine takes a while to notice a new drive letter; until then it maps the
+                # folder through Z:. Wait until a Wine process sees it as M:.
+                for _ in range(20):
+                    # Output to a file, not a pipe: Wine's services may hold a pipe open.
+                    with tempfile.TemporaryFile() as out:
+                        subprocess.run(["wine", "cmd", "/c", "cd"], cwd=str(cwd),
+                                       env=rig.wine_env(), stdout=out,
+                                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                        out.seek(0)
+                        if out.read().strip().upper().startswith(b"M:"):
+                            break
+                    time.sleep(0.5)
                 (Path(d) / "msr.log").write_bytes(b"kept\r\n")
-                rig.run_exe("-s", Path(d) / "deep" / "er")
+                rig.run_exe("-s", cwd)
                 text = (Path(d) / "msr.log").read_bytes().decode("latin-1")
-                self.assertTrue(text.startswith("kept\r\n\r\n -----"))
+                self.assertTrue(text.startswith("kept\r\n\r\n -----"), repr(text[:300]))
                 self.assertIn(" curdir=M:\\deep\\er, ", text)
                 self.assertFalse(rig.LOG.exists())
             finally:

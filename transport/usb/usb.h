@@ -11,7 +11,14 @@ struct UsbState {
 };
 inline UsbState g_usb;
 
+// Mode 0 reads p2j, mr1..mr7 and the capability replies (jis, cif) from the reader; any
+// other mode writes p2j, mr1..mr7. Returns 0 on success, 2 when hid.dll is missing (after
+// its message box), 9 on failure; with nofail every failure counts as success.
 int setusb(int mode);
+// Mode 1 writes kq1..kq7 (and the interface-switch reset when cif and vcomif ask for it)
+// to a reader whose query was answered; any other mode asks for the extended block and
+// reads kq1, kq2 and ext_f. Returns 0 when done or nothing to do, 1 for a vCOM reader or
+// a missing hid.dll (after its message box), 9 on failure.
 int setusb1(int mode);
 
 }  // namespace msr

@@ -1,7 +1,128 @@
-// PLACEHOLDER: replaced by the vCOM transport.
 #include "transport/vcom/vcom.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/log.h"
+#include "app/shell.h"
+#include "settings/settings_block.h"
+#include "transport/vcom/protocol.h"
+#include "transport/vcom/serial_port.h"
+
 namespace msr {
-int chkcom(int) { return 0; }
-int setcom(int) { return 1; }
+namespace {
+
+long now() {
+  return static_cast<long>(os().time());
+}
+
+// Releases port n's slot and handle.
+void drop(int n) {
+  os().CloseHandle(g_vcom.hComTab[n]);
+  g_vcom.hComTab[n] = invalid_handle();
+}
+
+void take_settings(const unsigned char* reply) {
+  SettingsBlock& b = blk();
+  b.p2j = reply[0];
+  b.mr1 = reply[1];
+  b.mr2 = reply[2];
+  b.mr3 = reply[3];
+  b.mr4 = reply[4];
+  b.mr5 = reply[5];
+  b.mr6 = reply[6];
+  b.mr7 = reply[7];
+  b.kq1 = reply[8];
+}
+
+// The write record carries kq1 where the read record has mr7: the firmware byte is the
+// reader's own and is never written.
+void put_settings(unsigned char* data) {
+  const SettingsBlock& b = blk();
+  const unsigned char record[8] = {b.p2j, b.mr1, b.mr2, b.mr3, b.mr4, b.mr5, b.mr6, b.kq1};
+  std::memcpy(data, record, sizeof record);
+}
+
+}  // namespace
+
+int chkcom(int mode) {
+  log_write(" in chkcom at %ld, cport=%d \n", now(), static_cast<int>(g_shell.cport));
+  if (g_shell.usb) return 1;
+  if (mode == 0) blk().mr7 = 0;
+
+  // The range is worked out in 64 bits: a port number from the command line or the
+  // registry may be as large as an int holds, and one past it must not wrap.
+  std::int64_t first, end;
+  if (g_shell.cport != 0) {
+    first = g_shell.cport;
+    end = static_cast<std::int64_t>(g_shell.cport) + 1;
+  } else {
+    first = 1;
+    end = static_cast<std::int64_t>(maxcom()) + 1;
+  }
+  if (end > kComSlots) end = kComSlots;
+  if (first < 1) first = 1;
+
+  for (Handle& h : g_vcom.hComTab) h = invalid_handle();
+
+  unsigned char reply[32] = {};
+  char port[16] = {};
+  int found = -1;
+  // Highest first: a reader added later usually gets the highest number.
+  for (std::int64_t k = 0; first + k < end; ++k) {
+    int n = static_cast<int>(end - 1 - k);
+    std::snprintf(port, sizeof port, "%d", n);
+    g_vcom.hComTab[n] = opencom(port);
+    if (g_vcom.hComTab[n] == invalid_handle()) continue;
+    settimeout(g_vcom.hComTab[n]);
+    if (wrcom(0, g_vcom.hComTab[n], reply) != 0) {
+      drop(n);
+      continue;
+    }
+    found = n;
+    break;
+  }
+  if (found < 0) return 0;
+
+  Handle h = g_vcom.hComTab[found];
+  if (mode == 0) {
+    std::snprintf(g_vcom.cportStr, sizeof g_vcom.cportStr, "%.*s",
+                  static_cast<int>(sizeof g_vcom.cportStr - 1), port);
+    take_settings(reply);
+    getjis2(h, reply);
+    getcif(h, reply);
+  } else {
+    // What is written is the block as it stands (edited, or loaded from the settings
+    // file), never the reply the probe just read.
+    put_settings(reply);
+    wrcom(1, h, reply);
+    // Settings that select the keyboard interface take effect only after a reset.
+    if (g_shell.cif && (blk().kq1 & 0x01) == 0) {
+      std::memset(reply, 0, sizeof reply);
+      const unsigned char reset[] = {0x1D, 0x4D, 0x52, 0xFF, 0xAA};
+      std::memcpy(reply, reset, sizeof reset);
+      wrcom(2, h, reply);
+    }
+  }
+  drop(found);
+  return 0;
+}
+
+int setcom(int mode) {
+  log_write(" in setcom, mode=%d, tm=%ld \n", mode, now());
+  chkcom(mode);
+  // A zero firmware byte is how an unanswered probe shows.
+  if (blk().mr7 != 0) {
+    g_shell.status = std::string("USB  vCOM") + g_vcom.cportStr + "  MSR";
+    g_shell.vcom = 1;
+  } else {
+    g_shell.status = " No MSR";
+  }
+  log_write(" out setcom at %ld \n", now());
+  log_flush();
+  return blk().mr7 == 0 && !g_shell.nofail ? 1 : 0;
+}
+
 }  // namespace msr

@@ -6,16 +6,22 @@
 
 namespace msr {
 
+inline constexpr int kComSlots = 299;  // COM port numbers 0..298 have a slot
+
 struct VcomState {
-  Handle hComTab[299];   // one slot per COM port number 0..298
-  char cportStr[8] = {};  // port text of the last successful read
+  Handle hComTab[kComSlots];  // one slot per COM port number 0..298
+  char cportStr[8] = {};      // port text of the last successful read
   VcomState() {
     for (Handle& h : hComTab) h = invalid_handle();
   }
 };
 inline VcomState g_vcom;
 
+// Probes the ports and reads (mode 0) or writes (any other mode) the settings on the
+// first, highest, port that answers. 1 when usb is set and nothing was done, else 0.
 int chkcom(int mode);
+// chkcom, then the status text and vcom from what mr7 says; 1 when no reader was read
+// (mr7 is 0) and nofail is clear, else 0. Flushes the log.
 int setcom(int mode);
 
 }  // namespace msr

@@ -1,0 +1,29 @@
+// COM port access for the vCOM transport: how far up the port numbers go (maxcom), opening
+// a port that has a device attached (opencom), and the time-outs the protocol runs under
+// (settimeout).
+#pragma once
+
+#include <cstddef>
+
+#include "platform/os.h"
+
+namespace msr {
+
+// Port count assumed when the registry's serial-port list can't be opened.
+inline constexpr int kMaxcomWithoutList = 17;
+// Size of the text buffer a registry port name is copied into (terminator included).
+inline constexpr std::size_t kPortNameBuffer = 128;
+
+// Highest COM port number named by the data of HARDWARE\DEVICEMAP\SERIALCOMM; 0 for an
+// empty list, 17 when the list can't be opened.
+int maxcom();
+
+// Opens \\.\COM<text> exclusively; returns the handle only when the port is a serial
+// device with CTS or DSR on, else the invalid handle (nothing is left open).
+Handle opencom(const char* text);
+
+// Empties the port's buffers under short time-outs, then leaves the protocol time-outs in
+// force; non-zero when the final read-back of the time-outs succeeded.
+int settimeout(Handle hCom);
+
+}  // namespace msr
