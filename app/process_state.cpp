@@ -8,6 +8,7 @@
 #include "transport/ps2/ps2.h"
 #include "transport/usb/usb.h"
 #include "transport/vcom/vcom.h"
+#include "ui/Unit1.h"
 
 namespace msr {
 
@@ -19,6 +20,8 @@ void reset_process_state() {
   g_vcom = {};
   g_usb = {};
   g_ps2 = {};
+  Application.Reset();
+  g_transports = real_transports();
 }
 
 }  // namespace msr

@@ -1,0 +1,803 @@
+#include "ui/Unit1.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "app/log.h"
+#include "app/shell.h"
+#include "platform/os.h"
+#include "settings/settings_block.h"
+#include "transport/ps2/ps2.h"
+#include "transport/usb/usb.h"
+#include "transport/vcom/vcom.h"
+
+namespace msr {
+
+Transports real_transports() {
+  return Transports{[](int mode) { return setcom(mode); }, [](int mode) { return setusb(mode); },
+                    [](int mode) { return setusb1(mode); }, [] { setps2(); }};
+}
+
+namespace {
+
+using Handler = void (TForm1::*)(TObject*);
+
+// Which member a row fills; the member's type decides the kind of control.
+using Field =
+    std::variant<TLabel * TForm1::*, TButton * TForm1::*, TCheckBox * TForm1::*, TEdit * TForm1::*,
+                 TComboBox * TForm1::*, TGroupBox * TForm1::*, TPageControl * TForm1::*,
+                 TTabSheet * TForm1::*, TStaticText * TForm1::*, TImage * TForm1::*>;
+
+enum FontId { kFormFont, kSerif19, kSerif17, kBold16, kBold17, kBold15, kSans15, kModernOem15 };
+
+const TFont& font_of(FontId id) {
+  static const TFont fonts[] = {
+      {"MS Sans Serif", 14, false, TFontCharset::DEFAULT_CHARSET},
+      {"MS Serif", 19, false, TFontCharset::DEFAULT_CHARSET},
+      {"MS Serif", 17, false, TFontCharset::DEFAULT_CHARSET},
+      {"MS Sans Serif", 16, true, TFontCharset::DEFAULT_CHARSET},
+      {"MS Sans Serif", 17, true, TFontCharset::DEFAULT_CHARSET},
+      {"MS Sans Serif", 15, true, TFontCharset::DEFAULT_CHARSET},
+      {"MS Sans Serif", 15, false, TFontCharset::DEFAULT_CHARSET},
+      {"Modern", 15, false, TFontCharset::OEM_CHARSET},
+  };
+  return fonts[id];
+}
+
+// Design state of a row.
+enum : unsigned {
+  kHidden = 1u << 0,
+  kDisabled = 1u << 1,
+  kChecked = 1u << 2,
+  kCentered = 1u << 3,  // text centred across
+  kMiddle = 1u << 4,    // text centred top to bottom
+  kCancel = 1u << 5,    // the Esc key presses it
+  kOneChar = 1u << 6,   // at most one character
+  kTwoChars = 1u << 7,  // at most two characters
+  kAutoSize = 1u << 8,  // sized to its picture
+};
+
+struct Row {
+  Field field;
+  const char* name;
+  const char* parent;   // nullptr: the window itself
+  const char* caption;  // caption, edit text, or an image's bitmap resource
+  int left, top, width, height;
+  FontId font;
+  unsigned state;
+  Handler click = nullptr;   // OnClick
+  Handler change = nullptr;  // OnChange
+  Handler exit = nullptr;    // OnExit
+};
+
+#define F(member) &TForm1::member, #member
+
+// The window as designed: one row per control, containers before their contents.
+const Row kLayout[] = {
+    {F(Button4), nullptr, "Button4", 25, 72, 108, 70, kSans15, 0, &TForm1::Button4Click},
+    {F(StaticText1), nullptr, "Reset to English Defaults", 42, 79, 74, 56, kModernOem15, kCentered,
+     &TForm1::StaticText1Click},
+    {F(Button5), nullptr, "Button5", 185, 72, 108, 70, kSans15, 0, &TForm1::Button5Click},
+    {F(StaticText2), nullptr, "Reset to Non-English Defaults", 202, 79, 74, 56, kModernOem15,
+     kCentered, &TForm1::StaticText2Click},
+    {F(CheckBox1), nullptr, "Use ALT-num emulation", 313, 56, 217, 30, kSerif17, kChecked,
+     &TForm1::CheckBox1Click},
+    {F(CheckBox7), nullptr, "Additional CR", 545, 56, 153, 30, kSerif17, 0,
+     &TForm1::CheckBox7Click},
+    {F(CheckBox6), nullptr, "Send  LRC", 313, 94, 161, 30, kSerif17, 0, &TForm1::CheckBox6Click},
+    {F(CheckBox9), nullptr, "Send Ending CR", 545, 94, 161, 30, kSerif17, kChecked,
+     &TForm1::CheckBox9Click},
+    {F(CheckBox13), nullptr, "virtual COM port interface", 313, 133, 216, 30, kSerif17, kHidden,
+     &TForm1::CheckBox13Click},
+    {F(Label5), nullptr, "Intercharacter Transmission Delay :", 269, 208, 306, 30, kBold16, kMiddle,
+     &TForm1::Label5Click},
+    {F(Button16), nullptr, "<--", 607, 208, 30, 30, kBold15, 0, &TForm1::Button16Click},
+    {F(Edit6), nullptr, "2", 639, 208, 30, 30, kBold15, kTwoChars, nullptr, &TForm1::Edit6Change,
+     &TForm1::Edit6Exit},
+    {F(Button17), nullptr, "-->", 674, 208, 30, 30, kBold15, 0, &TForm1::Button17Click},
+    {F(Label10), nullptr, "NO USB MSR", 57, 216, 112, 20, kBold16, kHidden},
+    {F(GroupBox1), nullptr, "Track settings", 22, 256, 697, 177, kFormFont, 0},
+    {F(Label1), nullptr, "MSR Track 1 Leading Code:", 313, 288, 260, 30, kSerif19, 0,
+     &TForm1::Label1Click},
+    {F(Label2), nullptr, "MSR Track 2 Leading Code:", 313, 328, 260, 31, kSerif19, 0,
+     &TForm1::Label2Click},
+    {F(Label3), nullptr, "MSR Track 3 Leading Code:", 313, 368, 260, 31, kSerif19, 0,
+     &TForm1::Label3Click},
+    {F(Label4), nullptr, "MSR  Ending  Code:", 313, 408, 260, 31, kSerif19, 0,
+     &TForm1::Label4Click},
+    {F(Button2), nullptr, "Save && Exit", 68, 456, 120, 40, kBold15, 0, &TForm1::Button2Click},
+    {F(Button3), nullptr, "Cancel && Exit", 292, 456, 120, 40, kSans15, kCancel,
+     &TForm1::Button3Click},
+    {F(Button1), nullptr, "Help", 508, 456, 120, 40, kFormFont, 0, &TForm1::Button1Click},
+    {F(CHK_SendAscii), nullptr, "Send Ascii", 729, 504, 216, 30, kSerif17, kHidden,
+     &TForm1::CHK_SendAsciiClick},
+    {F(CheckBox11), nullptr, "Use DOS Mode", 729, 506, 161, 30, kSerif17, kHidden,
+     &TForm1::CheckBox11Click},
+    {F(CheckBox12), nullptr, "Vender Class", 721, 520, 161, 30, kSerif17, kHidden | kDisabled,
+     &TForm1::CheckBox12Click},
+    {F(PageControl1), nullptr, "", 721, 368, 273, 153, kFormFont, kHidden},
+    {F(TabSheet1), "PageControl1", "general", 4, 24, 265, 125, kFormFont, 0},
+    {F(TabSheet2), "PageControl1", "kq4410", 4, 24, 265, 125, kFormFont, 0},
+    {F(CheckBox8), "TabSheet1", "TAB to end", 64, 44, 124, 30, kSerif19, kHidden,
+     &TForm1::CheckBox8Click},
+    {F(CheckBox10), "TabSheet2", "Send Num-Lock", 48, 45, 161, 30, kSerif17, kDisabled,
+     &TForm1::CheckBox10Click},
+    {F(Image1), nullptr, "IMAGE1", 737, 512, 300, 130, kFormFont, kHidden},
+    {F(Image2), nullptr, "IMAGE2", 713, 448, 300, 130, kFormFont, kHidden},
+    {F(Image3), nullptr, "IMAGE3", 740, 516, 212, 41, kFormFont, kHidden | kAutoSize},
+    // The track rows: enable box, label, "<--", code edit, "-->".
+    {F(CheckBox2), "GroupBox1", "Enable MSR Track 1", 24, 18, 230, 31, kSerif19, kChecked,
+     &TForm1::CheckBox2Click},
+    {F(Label6), "GroupBox1", "MSR Track1 Leading Code:", 312, 20, 230, 26, kBold16, 0},
+    {F(Button7), "GroupBox1", "<--", 584, 17, 30, 30, kBold15, 0, &TForm1::Button7Click},
+    {F(Edit1), "GroupBox1", "%", 616, 17, 30, 30, kBold17, kOneChar, nullptr, &TForm1::Edit1Change},
+    {F(Button6), "GroupBox1", "-->", 651, 17, 30, 30, kBold15, 0, &TForm1::Button6Click},
+    {F(CheckBox3), "GroupBox1", "Enable MSR Track 2", 24, 56, 230, 31, kSerif19, kChecked,
+     &TForm1::CheckBox3Click},
+    {F(Label7), "GroupBox1", "MSR Track2 Leading Code:", 312, 59, 230, 26, kBold16, 0},
+    {F(Button8), "GroupBox1", "<--", 584, 57, 30, 30, kBold15, 0, &TForm1::Button8Click},
+    {F(Edit2), "GroupBox1", ";", 616, 57, 30, 30, kBold17, kOneChar, nullptr, &TForm1::Edit2Change},
+    {F(Button9), "GroupBox1", "-->", 651, 57, 30, 30, kBold15, 0, &TForm1::Button9Click},
+    {F(CheckBox4), "GroupBox1", "Enable MSR Track 3", 24, 95, 230, 31, kSerif19, kChecked,
+     &TForm1::CheckBox4Click},
+    {F(Label8), "GroupBox1", "MSR Track3 Leading Code:", 312, 99, 230, 26, kBold16, 0},
+    {F(Button10), "GroupBox1", "<--", 584, 97, 30, 30, kBold15, 0, &TForm1::Button10Click},
+    {F(Edit3), "GroupBox1", ";", 616, 97, 30, 30, kBold17, kOneChar, nullptr, &TForm1::Edit3Change},
+    {F(Button11), "GroupBox1", "-->", 651, 97, 30, 30, kBold15, 0, &TForm1::Button11Click},
+    {F(CheckBox5), "GroupBox1", "Send  Leading/Ending  Codes", 24, 134, 265, 31, kSerif19, kChecked,
+     &TForm1::CheckBox5Click},
+    {F(Label9), "GroupBox1", "MSR Ending Code:", 312, 138, 230, 26, kBold16, 0},
+    {F(Button12), "GroupBox1", "<--", 584, 137, 30, 30, kBold15, 0, &TForm1::Button12Click},
+    {F(Edit4), "GroupBox1", "?", 616, 137, 30, 30, kBold17, kOneChar, nullptr,
+     &TForm1::Edit4Change},
+    {F(Button13), "GroupBox1", "-->", 651, 137, 30, 30, kBold15, 0, &TForm1::Button13Click},
+    // Below the group box's visible height: never shown.
+    {F(LBL_LanguageForOS), "GroupBox1", "Language for OS", 24, 177, 145, 26, kBold16, kHidden},
+    {F(CMB_LanguageForOS), "GroupBox1", "", 176, 178, 113, 24, kFormFont, kHidden, nullptr,
+     &TForm1::CMB_LanguageForOSChange},
+    {F(LBL_LanguageType), "GroupBox1", "Language Type", 312, 178, 145, 26, kBold16, kHidden},
+    {F(CMB_LanguageType), "GroupBox1", "", 488, 176, 193, 24, kFormFont, kHidden, nullptr,
+     &TForm1::CMB_LanguageTypeChange},
+};
+
+#undef F
+
+const char* const kWindowTabOrder[] = {"Button1",     "Button3",     "Button2",    "Button4",
+                                       "Button5",     "Edit6",       "Button16",   "Button17",
+                                       "StaticText1", "StaticText2", "GroupBox1",  "PageControl1",
+                                       "CheckBox9",   "CheckBox1",   "CheckBox6",  "CheckBox7",
+                                       "CheckBox13",  "CheckBox11",  "CheckBox12", "CHK_SendAscii"};
+
+const char* const kGroupTabOrder[] = {"CMB_LanguageType",
+                                      "CMB_LanguageForOS",
+                                      "CheckBox2",
+                                      "CheckBox3",
+                                      "CheckBox4",
+                                      "Button7",
+                                      "Edit1",
+                                      "Button6",
+                                      "Button8",
+                                      "Edit2",
+                                      "Button9",
+                                      "Button10",
+                                      "Edit3",
+                                      "Button11",
+                                      "Button12",
+                                      "Edit4",
+                                      "Button13",
+                                      "CheckBox5"};
+
+const char* const kOsItems[] = {"Windows", "Android"};
+const char* const kLanguageItems[] = {"USA",     "Poland(214)", "German",  "Spanish",
+                                      "Italian", "French",      "Holland", "Portugal"};
+
+constexpr char kVersionSuffix[] = "  v5.02";
+constexpr char kNoMsr[] = "No MSR Detected!";
+constexpr char kVcomNoMsrTitle[] = "VOV EZE rAZO ZOR Udozadi";
+// Firmware from 13 on carries the product's own title; older firmware is a JIS2 build.
+constexpr std::int32_t kTitleFirmware = 13;
+// Firmware below 14 behind a switchable interface has no third track and a fixed CR.
+constexpr std::int32_t kJis2Firmware = 14;
+// Firmware from 17 on knows the keyboard languages and "Send Ascii".
+constexpr std::int32_t kLanguageFirmware = 17;
+
+std::string code_text(std::uint8_t code) {
+  return code == 0 ? std::string() : std::string(1, static_cast<char>(code));
+}
+
+// A code edit stores its first character, or a space when it is empty.
+void store_code(std::uint8_t& code, const TEdit* edit) {
+  code = edit->Text().empty() ? 0x20 : static_cast<std::uint8_t>(edit->Text()[0]);
+}
+
+// The steppers count on a signed 8-bit value and keep to 20h..7Eh when they wrap.
+void step_code(TEdit* edit, int delta) {
+  if (edit->Text().empty()) throw ERangeError();
+  auto c = static_cast<std::int8_t>(edit->Text()[0]);
+  int n = static_cast<std::int8_t>(c + delta);
+  if (delta > 0 && n > 126) n = 32;
+  if (delta < 0 && n < 32) n = 126;
+  edit->SetText(code_text(static_cast<std::uint8_t>(n)));
+}
+
+void step_delay(TEdit* edit, int delta) {
+  std::int64_t v = std::int64_t{StrToIntDef(edit->Text(), 0)} + delta;
+  if (v > 32) v = 0;
+  if (v < 0) v = 32;
+  edit->SetText(IntToStr(static_cast<std::int32_t>(v)));
+}
+
+bool usb_or_vcom() {
+  return g_shell.usb != 0 || g_shell.vcom != 0;
+}
+
+}  // namespace
+
+TForm1::TForm1() : TForm("Form1") {
+  build_layout();
+  OnCreate = [this](TObject* sender) { FormCreate(sender); };
+  DoCreate();
+  log_windows_version();
+}
+
+void TForm1::build_layout() {
+  SetCaption(" Tavrinel MSR Manager  v1.00");
+  SetClientSize(742, 516);
+  SetFont(font_of(kFormFont));
+  for (const Row& row : kLayout) {
+    auto* parent =
+        row.parent == nullptr ? this : dynamic_cast<TWinControl*>(FindControl(row.parent));
+    TControl* control = std::visit(
+        [&](auto member) -> TControl* {
+          using T = std::remove_pointer_t<std::remove_reference_t<decltype(this->*member)>>;
+          T* made = nullptr;
+          if constexpr (std::is_same_v<T, TTabSheet>) {
+            made = Add<T>(row.name, static_cast<TPageControl*>(parent));
+          } else {
+            made = Add<T>(row.name, parent);
+          }
+          this->*member = made;
+          return made;
+        },
+        row.field);
+    control->SetBounds(row.left, row.top, row.width, row.height);
+    if (row.font != kFormFont) control->SetFont(font_of(row.font));
+    control->SetVisible((row.state & kHidden) == 0);
+    control->SetEnabled((row.state & kDisabled) == 0);
+    if (row.state & kCentered) control->SetAlignment(TAlignment::taCenter);
+    if (row.state & kMiddle) control->SetLayout(TTextLayout::tlCenter);
+    switch (control->Kind()) {
+      case ControlKind::check_box:
+        static_cast<TCheckBox*>(control)->SetChecked((row.state & kChecked) != 0);
+        control->SetCaption(row.caption);
+        break;
+      case ControlKind::edit: {
+        auto* edit = static_cast<TEdit*>(control);
+        edit->SetText(row.caption);
+        edit->SetMaxLength(row.state & kOneChar ? 1 : row.state & kTwoChars ? 2 : 0);
+        break;
+      }
+      case ControlKind::image: {
+        auto* image = static_cast<TImage*>(control);
+        image->SetPicture({row.caption, row.width, row.height});
+        image->SetAutoSize((row.state & kAutoSize) != 0);
+        break;
+      }
+      case ControlKind::button:
+        static_cast<TButton*>(control)->SetCancel((row.state & kCancel) != 0);
+        control->SetCaption(row.caption);
+        break;
+      default:
+        control->SetCaption(row.caption);
+        break;
+    }
+  }
+  // The handlers come last, so that putting the design state in place runs none.
+  auto bind = [this](Handler h) -> TNotifyEvent {
+    if (h == nullptr) return nullptr;
+    return [this, h](TObject* sender) { (this->*h)(sender); };
+  };
+  for (const Row& row : kLayout) {
+    TControl* control = FindControl(row.name);
+    control->OnClick = bind(row.click);
+    if (auto* edit = dynamic_cast<TEdit*>(control)) {
+      edit->OnChange = bind(row.change);
+      edit->OnExit = bind(row.exit);
+    } else if (auto* combo = dynamic_cast<TComboBox*>(control)) {
+      combo->OnChange = bind(row.change);
+    }
+  }
+  CMB_LanguageForOS->SetItems({std::begin(kOsItems), std::end(kOsItems)});
+  CMB_LanguageType->SetItems({std::begin(kLanguageItems), std::end(kLanguageItems)});
+  int position = 0;
+  for (const char* name : kWindowTabOrder) {
+    static_cast<TWinControl*>(FindControl(name))->SetTabOrder(position++);
+  }
+  position = 0;
+  for (const char* name : kGroupTabOrder) {
+    static_cast<TWinControl*>(FindControl(name))->SetTabOrder(position++);
+  }
+  PageControl1->SetActivePage(TabSheet1);
+}
+
+void TForm1::log_windows_version() {
+  std::uint32_t vnum = os().GetVersion();
+  OsVersionInfo osvi;
+  osvi.size = 148;
+  int ok = os().GetVersionExA(&osvi) ? 1 : 0;
+  if (!log_on()) return;
+  log_write(" vnum=%lu, ok=%d \n", static_cast<unsigned long>(vnum), ok);
+  if (ok != 0) {
+    log_write(" osvi=%lu,%lu,%lu,%lu,%s \n", static_cast<unsigned long>(osvi.major),
+              static_cast<unsigned long>(osvi.minor), static_cast<unsigned long>(osvi.build),
+              static_cast<unsigned long>(osvi.platform_id), osvi.csd_version.c_str());
+  }
+}
+
+// --- creation ---
+
+void TForm1::FormCreate(TObject*) {
+  SettingsBlock& b = blk();
+  PageControl1->SetActivePage(TabSheet1);
+  CheckBox10->SetEnabled(true);
+  CheckBox11->SetEnabled(true);
+  CheckBox12->SetEnabled(true);
+  os().Beep(1000, 100);
+
+  // A reader without the extended block: "Send Ending CR" stays on.
+  auto ending_cr_fixed = [this](bool enabled) {
+    TabSheet2->SetTabVisible(false);
+    CheckBox9->SetChecked(true);
+    CheckBox9->SetEnabled(enabled);
+    CheckBox11->SetChecked(false);
+    CheckBox11->SetEnabled(false);
+  };
+  auto no_reader = [](const char* title) {
+    Application.MessageBox(kNoMsr, title, w32::kMbOk);
+    g_shell.runloop = 0;
+  };
+
+  if (g_shell.vcom != 0) {
+    int r = g_transports.setcom(0);
+    SetCaption(std::string(" POS vCOM MSR Setup Tool") + kVersionSuffix);
+    if (r != 0) return no_reader(kVcomNoMsrTitle);
+    Label10->SetCaption(g_shell.status);
+    ending_cr_fixed(true);
+  } else if (g_shell.usb != 0) {
+    SetCaption(std::string(" ") + kAppTitle + kVersionSuffix);
+    int r = g_transports.setusb(0);
+    if (r != 0) return no_reader(kAppTitle);
+    g_transports.setusb1(0);
+    Label10->SetCaption(g_shell.status);
+    if (g_usb.ext_f != 0) {
+      TabSheet2->SetTabVisible(true);
+    } else {
+      ending_cr_fixed(false);
+    }
+  } else {
+    int r = g_transports.setusb(0);
+    if (r != 0) r = g_transports.setcom(0);
+    if (r != 0) {
+      SetCaption(std::string(" POS USB/vCOM MSR Setup Tool") + kVersionSuffix);
+      return no_reader(kAppTitle);
+    }
+    if (g_shell.usb != 0) {
+      g_transports.setusb1(0);
+    } else {
+      Label10->SetCaption(g_shell.status);
+    }
+    if (g_usb.ext_f != 0 && g_shell.usb != 0) {
+      TabSheet2->SetTabVisible(true);
+    } else {
+      ending_cr_fixed(true);
+    }
+  }
+
+  if (g_shell.jis != 0) {
+    SetCaption(std::string(g_shell.vcom != 0 ? " POS USB vCOM JIS2 MSR Setup Tool"
+                                             : " POS USB JIS2 MSR Setup Tool") +
+               kVersionSuffix);
+    Label10->SetCaption(g_shell.status + " (JIS2)");
+    ending_cr_fixed(false);
+  }
+  if (g_shell.vcom != 0) {
+    CheckBox1->SetEnabled(false);
+    CheckBox1->SetChecked(false);
+    Label5->Hide();
+    Button16->Hide();
+    Button17->Hide();
+    Edit6->Hide();
+  }
+  CheckBox13->SetVisible(g_shell.cif != 0);
+  if (g_shell.vclass != 0) CheckBox12->Show();
+  g_settings.fwtext = make_fwtext(b.mr7);
+  os().Beep(2000, 100);
+  g_settings.fwnum = make_fwnum(g_settings.fwtext);
+  if (g_shell.jis == 0 && g_shell.cif != 0 && g_settings.fwnum < kJis2Firmware)
+    ending_cr_fixed(false);
+  if (g_settings.fwnum >= kTitleFirmware && usb_or_vcom()) {
+    SetCaption(std::string(" ") + kAppTitle + kVersionSuffix);
+  } else if (g_settings.fwnum < kTitleFirmware) {
+    if (g_shell.usb != 0) {
+      SetCaption(std::string(" POS USB JIS2 MSR Setup Tool") + kVersionSuffix);
+    } else if (g_shell.vcom != 0) {
+      SetCaption(std::string(" POS USB vCOM JIS2 MSR Setup Tool") + kVersionSuffix);
+    }
+  }
+  SetCaption(Caption() + g_settings.fwtext);
+  if (log_on()) log_write(" kq1=%x \n", static_cast<unsigned>(b.kq1));
+  CheckBox13->SetChecked(get_bit(b, Bit::vcomif));
+  ShowSettings();
+  Image1->SetAutoSize(true);
+  Image2->SetAutoSize(true);
+  Image3->Show();
+  if (log_on()) {
+    log_write(" p2j=%x, mr1=%x,%x,%x,%x,%x,%x,%x \n", static_cast<unsigned>(b.p2j),
+              static_cast<unsigned>(b.mr1), static_cast<unsigned>(b.mr2),
+              static_cast<unsigned>(b.mr3), static_cast<unsigned>(b.mr4),
+              static_cast<unsigned>(b.mr5), static_cast<unsigned>(b.mr6),
+              static_cast<unsigned>(b.mr7));
+    log_write(" 92.11.27, 95.10.31 \n");
+    log_flush();
+  }
+}
+
+// --- the block shown in the controls ---
+
+void TForm1::ShowSettings() {
+  // Each box set here runs its handler when its state changes, so the order of these
+  // steps decides how a block that breaks the rules comes out.
+  SettingsBlock& b = blk();
+  CheckBox1->SetChecked(get_bit(b, Bit::altnum));
+  CheckBox2->SetChecked(!get_bit(b, Bit::t1off));
+  CheckBox3->SetChecked(!get_bit(b, Bit::t2off));
+  CheckBox4->SetChecked(!get_bit(b, Bit::t3off));
+  CheckBox5->SetChecked(get_bit(b, Bit::lecodes));
+  if (usb_or_vcom()) {
+    CheckBox6->SetChecked(get_bit(b, Bit::lrc));
+    CheckBox7->SetChecked(get_bit(b, Bit::addcr));
+    CheckBox8->SetChecked(get_bit(b, Bit::tabend));
+  } else {
+    CheckBox6->SetEnabled(false);
+    CheckBox6->Hide();
+    CheckBox7->SetEnabled(false);
+    CheckBox7->Hide();
+    CheckBox8->SetEnabled(false);
+  }
+  Edit1->SetText(code_text(b.mr2));
+  Edit2->SetText(code_text(b.mr3));
+  Edit3->SetText(code_text(b.mr4));
+  Edit4->SetText(code_text(b.mr5));
+  Edit6->SetText(IntToStr(b.mr6));
+  if (g_shell.jis != 0) apply_jis2_layout();
+  if (g_shell.jis == 0 && g_shell.cif != 0 && g_settings.fwnum < kJis2Firmware) apply_jis2_layout();
+  CheckBox9->SetChecked(!get_bit(b, Bit::nocr));
+  CheckBox10->SetChecked(get_bit(b, Bit::numlock));
+  CheckBox12->SetChecked(get_bit(b, Bit::vendorcls));
+  CheckBox11->SetChecked(get_bit(b, Bit::dosmode));
+  if (g_shell.jis == 0 && g_shell.cif != 0 && g_settings.fwnum >= kLanguageFirmware) {
+    CHK_SendAscii->SetChecked(get_bit(b, Bit::sendascii));
+    CMB_LanguageForOS->SetItemIndex(get_bit(b, Bit::android) ? 1 : 0);
+    CMB_LanguageType->SetItemIndex(lang(b));
+  }
+}
+
+void TForm1::apply_jis2_layout() {
+  // A JIS2 reader has no third track and a reset of its own.
+  StaticText2->Hide();
+  Button5->Hide();
+  StaticText1->SetCaption("Reset to JIS2 Defaults");
+  StaticText1->SetTop(34);
+  StaticText1->SetHeight(46);
+  CheckBox4->SetEnabled(false);
+  Label8->SetEnabled(false);
+  Label3->SetEnabled(false);
+  Button10->SetEnabled(false);
+  Button11->SetEnabled(false);
+  Edit3->SetEnabled(false);
+}
+
+// --- option boxes ---
+
+void TForm1::CheckBox1Click(TObject*) {
+  set_bit(blk(), Bit::altnum, CheckBox1->Checked());
+}
+
+namespace {
+
+void enable_row(std::initializer_list<TControl*> row, bool on) {
+  for (TControl* c : row) c->SetEnabled(on);
+}
+
+}  // namespace
+
+void TForm1::CheckBox2Click(TObject*) {
+  bool on = CheckBox2->Checked();
+  set_bit(blk(), Bit::t1off, !on);
+  enable_row({Label6, Button6, Button7, Edit1}, on);
+}
+
+void TForm1::CheckBox3Click(TObject*) {
+  bool on = CheckBox3->Checked();
+  set_bit(blk(), Bit::t2off, !on);
+  enable_row({Label7, Button8, Button9, Edit2}, on);
+}
+
+void TForm1::CheckBox4Click(TObject*) {
+  bool on = CheckBox4->Checked();
+  set_bit(blk(), Bit::t3off, !on);
+  enable_row({Label8, Button10, Button11, Edit3}, on);
+}
+
+void TForm1::CheckBox5Click(TObject*) {
+  SettingsBlock& b = blk();
+  if (CheckBox5->Checked()) {
+    set_bit(b, Bit::lecodes, true);
+    if (CheckBox2->Checked()) enable_row({Label6, Button7, Button6, Edit1}, true);
+    if (CheckBox3->Checked()) enable_row({Label7, Button8, Button9, Edit2}, true);
+    if (CheckBox4->Checked()) enable_row({Label8, Button10, Button11, Edit3}, true);
+    enable_row({Label9, Button12, Button13, Edit4}, true);
+    return;
+  }
+  set_bit(b, Bit::lecodes, false);
+  enable_row({Label6, Button7, Button6, Edit1, Label7, Button8, Button9, Edit2, Label8, Button10,
+              Button11, Edit3, Label9, Button12, Button13, Edit4},
+             false);
+  CheckBox8->SetChecked(false);
+  set_bit(b, Bit::tabend, false);
+  if (usb_or_vcom()) {
+    set_bit(b, Bit::lrc, false);
+    set_bit(b, Bit::addcr, false);
+    CheckBox6->SetChecked(false);
+    CheckBox7->SetChecked(false);
+  }
+}
+
+void TForm1::CheckBox6Click(TObject*) {
+  SettingsBlock& b = blk();
+  if (CheckBox6->Checked()) {
+    set_bit(b, Bit::lrc, true);
+    set_bit(b, Bit::lecodes, true);
+    CheckBox5->SetChecked(true);
+  } else {
+    set_bit(b, Bit::lrc, false);
+  }
+}
+
+void TForm1::CheckBox7Click(TObject*) {
+  SettingsBlock& b = blk();
+  if (CheckBox7->Checked()) {
+    set_bit(b, Bit::addcr, true);
+    CheckBox5->SetChecked(true);
+    set_bit(b, Bit::lecodes, true);
+    CheckBox8->SetChecked(false);
+    set_bit(b, Bit::tabend, false);
+  } else {
+    set_bit(b, Bit::addcr, false);
+  }
+}
+
+void TForm1::CheckBox8Click(TObject*) {
+  SettingsBlock& b = blk();
+  if (CheckBox8->Checked()) {
+    set_bit(b, Bit::tabend, true);
+    CheckBox7->SetChecked(false);
+    set_bit(b, Bit::addcr, false);
+    CheckBox5->SetChecked(true);
+    set_bit(b, Bit::lecodes, true);
+  } else {
+    set_bit(b, Bit::tabend, false);
+  }
+}
+
+void TForm1::CheckBox9Click(TObject*) {
+  if (CheckBox9->Checked()) {
+    set_bit(blk(), Bit::nocr, false);
+  } else {
+    set_bit(blk(), Bit::nocr, true);
+    CheckBox7->SetChecked(false);
+  }
+}
+
+void TForm1::CheckBox10Click(TObject*) {
+  set_bit(blk(), Bit::numlock, CheckBox10->Checked());
+}
+
+void TForm1::CheckBox11Click(TObject*) {
+  set_bit(blk(), Bit::dosmode, CheckBox11->Checked());
+}
+
+void TForm1::CheckBox12Click(TObject*) {
+  if (CheckBox12->Checked()) {
+    set_bit(blk(), Bit::vendorcls, true);
+    CheckBox11->SetChecked(false);
+    // Unchecking a box that was never checked runs nothing: clear the bit ourselves, so
+    // that a block with both bits (as a reader may report it) comes out with vendor
+    // class alone.
+    set_bit(blk(), Bit::dosmode, false);
+    CheckBox11->SetEnabled(false);
+  } else {
+    set_bit(blk(), Bit::vendorcls, false);
+    CheckBox11->SetEnabled(true);
+  }
+}
+
+void TForm1::CHK_SendAsciiClick(TObject*) {
+  set_bit(blk(), Bit::sendascii, CHK_SendAscii->Checked());
+}
+
+void TForm1::CheckBox13Click(TObject*) {
+  // The interface switch is only recorded here; Save sends it.
+  if (g_shell.cif == 0) return;
+  if (CheckBox13->Checked() && g_shell.usb != 0) {
+    int answer = Application.MessageBox("MSR will change to Virtual COM port interface", kAppTitle,
+                                        w32::kMbOkCancel);
+    if (answer == w32::kIdOk) {
+      set_bit(blk(), Bit::vcomif, true);
+    } else {
+      CheckBox13->SetChecked(false);
+      // A reader that already reported the virtual COM interface puts this question at
+      // creation; declining it must not leave the switch in the block for Save to send.
+      set_bit(blk(), Bit::vcomif, false);
+    }
+  } else if (!CheckBox13->Checked() && g_shell.vcom != 0) {
+    int answer = Application.MessageBox("MSR will change to USB hid keyboard interface",
+                                        "ZUR URU VED Ededodu", w32::kMbOkCancel);
+    if (answer == w32::kIdOk) {
+      set_bit(blk(), Bit::vcomif, false);
+    } else {
+      CheckBox13->SetChecked(true);
+    }
+  }
+}
+
+// --- code edits and steppers ---
+
+void TForm1::Edit1Change(TObject*) {
+  store_code(blk().mr2, Edit1);
+}
+void TForm1::Edit2Change(TObject*) {
+  store_code(blk().mr3, Edit2);
+}
+void TForm1::Edit3Change(TObject*) {
+  store_code(blk().mr4, Edit3);
+}
+void TForm1::Edit4Change(TObject*) {
+  store_code(blk().mr5, Edit4);
+}
+
+void TForm1::Button6Click(TObject*) {
+  step_code(Edit1, +1);
+}
+void TForm1::Button7Click(TObject*) {
+  step_code(Edit1, -1);
+}
+void TForm1::Button9Click(TObject*) {
+  step_code(Edit2, +1);
+}
+void TForm1::Button8Click(TObject*) {
+  step_code(Edit2, -1);
+}
+void TForm1::Button11Click(TObject*) {
+  step_code(Edit3, +1);
+}
+void TForm1::Button10Click(TObject*) {
+  step_code(Edit3, -1);
+}
+void TForm1::Button13Click(TObject*) {
+  step_code(Edit4, +1);
+}
+void TForm1::Button12Click(TObject*) {
+  step_code(Edit4, -1);
+}
+
+// --- the delay ---
+
+void TForm1::Edit6Change(TObject* Sender) {
+  if (Edit6->Text().empty()) return;  // still typing
+  Edit6Exit(Sender);
+}
+
+void TForm1::Edit6Exit(TObject*) {
+  std::int32_t v = StrToInt(Edit6->Text());
+  if (v < 0) v = 32;
+  if (v > 32) v = 0;
+  blk().mr6 = static_cast<std::uint8_t>(v);
+  Edit6->SetText(IntToStr(v));
+}
+
+void TForm1::Button17Click(TObject*) {
+  step_delay(Edit6, +1);
+}
+void TForm1::Button16Click(TObject*) {
+  step_delay(Edit6, -1);
+}
+
+// --- labels pass the focus on ---
+
+void TForm1::Label1Click(TObject*) {
+  Edit1->SetFocus();
+}
+void TForm1::Label2Click(TObject*) {
+  Edit2->SetFocus();
+}
+void TForm1::Label3Click(TObject*) {
+  Edit3->SetFocus();
+}
+void TForm1::Label4Click(TObject*) {
+  Edit4->SetFocus();
+}
+void TForm1::Label5Click(TObject*) {
+  Edit6->SetFocus();
+}
+
+// --- resets ---
+
+void TForm1::Button4Click(TObject*) {
+  reset_to_defaults(blk(), g_shell.jis != 0 ? DefaultSet::jis2 : DefaultSet::english,
+                    g_shell.vcom != 0);
+  ShowSettings();
+}
+
+void TForm1::Button5Click(TObject*) {
+  reset_to_defaults(blk(), DefaultSet::non_english, g_shell.vcom != 0);
+  ShowSettings();
+}
+
+void TForm1::StaticText1Click(TObject*) {
+  Button4->SetFocus();
+  Button4->Click();
+}
+
+void TForm1::StaticText2Click(TObject*) {
+  Button5->SetFocus();
+  Button5->Click();
+}
+
+// --- the bottom row and the languages ---
+
+void TForm1::Button2Click(TObject*) {
+  Button2->SetEnabled(false);
+  os().Beep(1000, 100);
+  if (g_shell.usb != 0) {
+    g_transports.setusb(1);
+    g_transports.setusb1(1);
+  } else if (g_shell.vcom != 0) {
+    g_transports.setcom(1);
+  } else if (blk().mr7 > 85) {
+    g_transports.setps2();
+  } else if (log_on()) {
+    // Older PS/2 firmware can't take the block; only the log says so.
+    log_write(" f/w ver, mr7=%u, didn't write to msr \n", static_cast<unsigned>(blk().mr7));
+    os().Beep(1000, 100);
+  }
+  os().Beep(2000, 100);
+  for (TControl* c : std::initializer_list<TControl*>{Button3, Button1, Button4, StaticText1,
+                                                      Button5, StaticText2}) {
+    c->SetEnabled(false);
+  }
+  Close();
+}
+
+void TForm1::Button3Click(TObject*) {
+  Close();
+}
+
+void TForm1::Button1Click(TObject*) {
+  os().WinExec(usb_or_vcom() ? "notepad.exe usbmsrhelp.txt" : "notepad.exe ps2msrhelp.txt",
+               w32::kSwShow);
+}
+
+void TForm1::CMB_LanguageTypeChange(TObject*) {
+  int i = CMB_LanguageType->ItemIndex();
+  if (i >= 0 && i <= 7) set_lang(blk(), i);
+}
+
+void TForm1::CMB_LanguageForOSChange(TObject*) {
+  set_bit(blk(), Bit::android, CMB_LanguageForOS->ItemIndex() != 0);
+}
+
+}  // namespace msr
