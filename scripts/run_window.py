@@ -43,7 +43,9 @@ def run(cwd, args, env, headless, wait=30):
     print(f"starting C:\\msrsetup\\msrsetup.exe {' '.join(args)}", flush=True)
     proc = subprocess.Popen(["wine", str(cwd / "msrsetup.exe")] + args, cwd=str(cwd),
                             env=rig.wine_env(env), stdin=subprocess.DEVNULL)
-    if headless:
+    # With -s anywhere on the command line the program runs silently: no window to wait for.
+    silent = "-s" in " ".join(args)
+    if headless and not silent:
         if winctl("--timeout", str(wait), "wait-window") == 0:
             shot = rig.BUILD / "artifacts" / "run-window.png"
             shot.parent.mkdir(parents=True, exist_ok=True)
