@@ -12,26 +12,51 @@ struct BitPlace {
 
 BitPlace place(Bit bit) {
   switch (bit) {
-    case Bit::altnum: return {&SettingsBlock::p2j, 7};
-    case Bit::tabend: return {&SettingsBlock::p2j, 3};
-    case Bit::t1off: return {&SettingsBlock::mr1, 0};
-    case Bit::t2off: return {&SettingsBlock::mr1, 1};
-    case Bit::t3off: return {&SettingsBlock::mr1, 2};
-    case Bit::lecodes: return {&SettingsBlock::mr1, 3};
-    case Bit::lrc: return {&SettingsBlock::mr1, 4};
-    case Bit::addcr: return {&SettingsBlock::mr1, 5};
-    case Bit::vcomif: return {&SettingsBlock::kq1, 0};
-    case Bit::dosmode: return {&SettingsBlock::kq1, 4};
-    case Bit::vendorcls: return {&SettingsBlock::kq1, 5};
-    case Bit::numlock: return {&SettingsBlock::kq1, 6};
-    case Bit::nocr: return {&SettingsBlock::kq1, 7};
-    case Bit::android: return {&SettingsBlock::kq2, 6};
-    case Bit::sendascii: return {&SettingsBlock::kq2, 7};
+    case Bit::altnum:
+      return {&SettingsBlock::p2j, 7};
+    case Bit::tabend:
+      return {&SettingsBlock::p2j, 3};
+    case Bit::t1off:
+      return {&SettingsBlock::mr1, 0};
+    case Bit::t2off:
+      return {&SettingsBlock::mr1, 1};
+    case Bit::t3off:
+      return {&SettingsBlock::mr1, 2};
+    case Bit::lecodes:
+      return {&SettingsBlock::mr1, 3};
+    case Bit::lrc:
+      return {&SettingsBlock::mr1, 4};
+    case Bit::addcr:
+      return {&SettingsBlock::mr1, 5};
+    case Bit::vcomif:
+      return {&SettingsBlock::kq1, 0};
+    case Bit::dosmode:
+      return {&SettingsBlock::kq1, 4};
+    case Bit::vendorcls:
+      return {&SettingsBlock::kq1, 5};
+    case Bit::numlock:
+      return {&SettingsBlock::kq1, 6};
+    case Bit::nocr:
+      return {&SettingsBlock::kq1, 7};
+    case Bit::android:
+      return {&SettingsBlock::kq2, 6};
+    case Bit::sendascii:
+      return {&SettingsBlock::kq2, 7};
   }
   return {&SettingsBlock::kq7, 0};  // unreachable: every enumerator is listed above
 }
 
 }  // namespace
+
+void load_base_block(SettingsBlock& b, const unsigned char* bytes) {
+  b.p2j = bytes[0], b.mr1 = bytes[1], b.mr2 = bytes[2], b.mr3 = bytes[3];
+  b.mr4 = bytes[4], b.mr5 = bytes[5], b.mr6 = bytes[6], b.mr7 = bytes[7];
+}
+
+void store_base_block(const SettingsBlock& b, unsigned char* bytes) {
+  const unsigned char base[8] = {b.p2j, b.mr1, b.mr2, b.mr3, b.mr4, b.mr5, b.mr6, b.mr7};
+  for (int i = 0; i < 8; ++i) bytes[i] = base[i];
+}
 
 bool get_bit(const SettingsBlock& b, Bit bit) {
   BitPlace p = place(bit);

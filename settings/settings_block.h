@@ -20,6 +20,10 @@ struct SettingsBlock {
   std::uint8_t kq1 = 0, kq2 = 0, kq3 = 0, kq4 = 0, kq5 = 0, kq6 = 0, kq7 = 0;
 };
 
+// The base block as it travels: p2j, mr1..mr7, eight bytes in that order.
+void load_base_block(SettingsBlock& b, const unsigned char* bytes);
+void store_base_block(const SettingsBlock& b, unsigned char* bytes);
+
 // The named single bits of the block.
 enum class Bit {
   altnum,     // p2j bit 7
@@ -43,7 +47,9 @@ bool get_bit(const SettingsBlock& b, Bit bit);
 void set_bit(SettingsBlock& b, Bit bit, bool on);
 
 // kq2 bits 0..3: keyboard language index.
-inline int lang(const SettingsBlock& b) { return b.kq2 & 0x0F; }
+inline int lang(const SettingsBlock& b) {
+  return b.kq2 & 0x0F;
+}
 inline void set_lang(SettingsBlock& b, int index) {
   b.kq2 = static_cast<std::uint8_t>((b.kq2 & 0xF0) | (index & 0x0F));
 }
@@ -73,6 +79,8 @@ struct SettingsState {
 };
 inline SettingsState g_settings;
 
-inline SettingsBlock& blk() { return g_settings.blk; }
+inline SettingsBlock& blk() {
+  return g_settings.blk;
+}
 
 }  // namespace msr

@@ -57,6 +57,18 @@ INSTANTIATE_TEST_SUITE_P(
                       BitCase{Bit::nocr, 8, 0x80}, BitCase{Bit::android, 9, 0x40},
                       BitCase{Bit::sendascii, 9, 0x80}));
 
+TEST(SettingsBlock, BaseBlockTravelsInItsOrderAndLeavesTheExtendedBlock) {
+  SettingsBlock b{};
+  b.kq1 = 0x81;
+  const unsigned char in[8] = {0x46, 0x28, 'A', 'B', 'C', 'D', 32, 0x17};
+  load_base_block(b, in);
+  EXPECT_EQ(bytes(b), std::string("\x46\x28" "ABCD\x20\x17\x81\0\0\0\0\0\0", 15));
+  unsigned char out[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0xEE};
+  store_base_block(b, out);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 9),
+            std::string(reinterpret_cast<const char*>(in), 8) + "\xEE");
+}
+
 TEST(SettingsBlock, LanguageKeepsTheHighNibble) {
   SettingsBlock b{};
   b.kq2 = 0xC2;

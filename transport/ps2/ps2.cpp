@@ -28,6 +28,7 @@ static_assert(kIoctlVersion == 0x80FF0040u && kIoctlT8042 == 0x80FF0038u &&
 
 constexpr std::uint32_t kVersionSize = 9;
 constexpr std::uint32_t kIoSize = sizeof(Ps2State::io);
+constexpr std::uint32_t kBaseBlockSize = 8;  // p2j, mr1..mr7
 constexpr std::uint32_t kTouchSize = 1024;
 // A write the reader took answers with at least this many bytes.
 constexpr std::uint32_t kWmrMinReply = 20;
@@ -133,12 +134,10 @@ std::uint32_t t8042() {
 std::uint32_t wmr() {
   Ps2State& s = g_ps2;
   if (s.hd == invalid_handle()) return 0;
-  const SettingsBlock& b = blk();
-  const std::uint8_t base[8] = {b.p2j, b.mr1, b.mr2, b.mr3, b.mr4, b.mr5, b.mr6, b.mr7};
-  std::memcpy(s.io, base, sizeof base);
+  store_base_block(blk(), s.io);
   std::uint32_t br = 0;
   os().SetLastError(0);
-  const bool ok = os().DeviceIoControl(s.hd, kIoctlWmr, s.io, sizeof base, s.io, kIoSize, &br);
+  const bool ok = os().DeviceIoControl(s.hd, kIoctlWmr, s.io, kBaseBlockSize, s.io, kIoSize, &br);
   const std::uint32_t lerr = os().GetLastError();
   if (log_on()) {
     log_write(" wmr()=%lu, br=%lu, lerr=%lx \n", ul(ok ? 1 : 0), ul(br), ul(lerr));

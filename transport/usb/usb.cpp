@@ -154,15 +154,7 @@ bool read_base(const Library& lib, std::int32_t& status) {
   log_write(" GetMrState=%ld, rbuf= \n", static_cast<long>(status));
   dump(rbuf);
   if (status != 0) return false;
-  SettingsBlock& b = blk();
-  b.p2j = rbuf[1];
-  b.mr1 = rbuf[2];
-  b.mr2 = rbuf[3];
-  b.mr3 = rbuf[4];
-  b.mr4 = rbuf[5];
-  b.mr5 = rbuf[6];
-  b.mr6 = rbuf[7];
-  b.mr7 = rbuf[8];
+  load_base_block(blk(), rbuf + 1);  // byte 0 of the reply is not part of the settings
 
   void* rtvs = lib.find("RetrieveStatistics");
   if (rtvs == nullptr) return true;
@@ -178,11 +170,9 @@ bool read_base(const Library& lib, std::int32_t& status) {
 
 // p2j, mr1..mr7 to the reader; an older library only has SetMrState, which takes no data.
 bool write_base(const Library& lib, std::int32_t& status) {
-  const SettingsBlock& b = blk();
   unsigned char wbuf[doziv::kBufferSize] = {};
   std::memset(wbuf, 0, 16);
-  const unsigned char bytes[] = {b.p2j, b.mr1, b.mr2, b.mr3, b.mr4, b.mr5, b.mr6, b.mr7};
-  std::memcpy(wbuf, bytes, sizeof bytes);
+  store_base_block(blk(), wbuf);
   if (void* put = lib.find("SetMrStateBuf"); put != nullptr) {
     status = entry<doziv::SetMrStateBufFn>(put)(wbuf);
   } else if (void* set = lib.find("SetMrState"); set != nullptr) {

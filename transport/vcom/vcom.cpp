@@ -25,16 +25,8 @@ void drop(int n) {
 }
 
 void take_settings(const unsigned char* reply) {
-  SettingsBlock& b = blk();
-  b.p2j = reply[0];
-  b.mr1 = reply[1];
-  b.mr2 = reply[2];
-  b.mr3 = reply[3];
-  b.mr4 = reply[4];
-  b.mr5 = reply[5];
-  b.mr6 = reply[6];
-  b.mr7 = reply[7];
-  b.kq1 = reply[8];
+  load_base_block(blk(), reply);
+  blk().kq1 = reply[8];
 }
 
 // The write record carries kq1 where the read record has mr7: the firmware byte is the
