@@ -254,14 +254,30 @@ static int failing(const struct State* s, const struct Call* c, long* status) {
 
 enum { E_SETID, E_OPEN, E_GET, E_RTVS, E_SETBUF, E_SET, E_GET1, E_SET1, E_CLOSE };
 
+/* Every entry point reads the state file afresh and starts its record line. */
+static void enter(struct State* s, struct Call* c, size_t entry) {
+  load(s);
+  begin(c, entry);
+}
+
+/* An entry point that needs an open reader: the injected failure first, then the open
+   check. Non-zero when the call ends here with *status. */
+static int refused(const struct State* s, const struct Call* c, long* status) {
+  if (failing(s, c, status)) return 1;
+  if (!g_open) {
+    *status = NOT_OPEN;
+    return 1;
+  }
+  return 0;
+}
+
 /* --- the entry points --- */
 
 long __stdcall SetID(long id1, long id2, long id3) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_SETID);
+  enter(&s, &c, E_SETID);
   arg_int(&c, id1);
   arg_int(&c, id2);
   arg_int(&c, id3);
@@ -275,8 +291,7 @@ long __stdcall OpenUSB(void) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_OPEN);
+  enter(&s, &c, E_OPEN);
   if (failing(&s, &c, &status)) return end(&c, status);
   if (!s.present || g_id1 != 0x2911 || g_id2 != 0x1500) return end(&c, NO_DEVICE);
   g_open = 1;
@@ -287,11 +302,9 @@ long __stdcall GetMrState(unsigned char* buffer) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_GET);
+  enter(&s, &c, E_GET);
   arg_buffer(&c, buffer);
-  if (failing(&s, &c, &status)) return end(&c, status);
-  if (!g_open) return end(&c, NOT_OPEN);
+  if (refused(&s, &c, &status)) return end(&c, status);
   memset(buffer, 0, BUF);
   memcpy(buffer + 1, s.base, 8);
   return end(&c, 0);
@@ -301,12 +314,10 @@ long __stdcall RetrieveStatistics(long index, unsigned char* buffer, long length
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_RTVS);
+  enter(&s, &c, E_RTVS);
   arg_int(&c, index);
   arg_int(&c, length);
-  if (failing(&s, &c, &status)) return end(&c, status);
-  if (!g_open) return end(&c, NOT_OPEN);
+  if (refused(&s, &c, &status)) return end(&c, status);
   const char* reply;
   if (index == 8) {
     reply = s.version;
@@ -329,11 +340,9 @@ long __stdcall SetMrStateBuf(unsigned char* buffer) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_SETBUF);
+  enter(&s, &c, E_SETBUF);
   arg_buffer(&c, buffer);
-  if (failing(&s, &c, &status)) return end(&c, status);
-  if (!g_open) return end(&c, NOT_OPEN);
+  if (refused(&s, &c, &status)) return end(&c, status);
   memcpy(s.base, buffer, 7); /* the firmware version is the reader's own */
   save(&s);
   return end(&c, 0);
@@ -344,10 +353,8 @@ long __stdcall SetMrState(void) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_SET);
-  if (failing(&s, &c, &status)) return end(&c, status);
-  if (!g_open) return end(&c, NOT_OPEN);
+  enter(&s, &c, E_SET);
+  if (refused(&s, &c, &status)) return end(&c, status);
   return end(&c, 0);
 }
 
@@ -355,11 +362,9 @@ long __stdcall GetMrState1(unsigned char* buffer) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_GET1);
+  enter(&s, &c, E_GET1);
   arg_buffer(&c, buffer);
-  if (failing(&s, &c, &status)) return end(&c, status);
-  if (!g_open) return end(&c, NOT_OPEN);
+  if (refused(&s, &c, &status)) return end(&c, status);
   if (buffer[1] != 0xB9) return end(&c, BAD_ARGUMENT);
   if (s.extended) {
     buffer[1] = 0xA0;
@@ -373,11 +378,9 @@ long __stdcall SetMrState1(unsigned char* buffer) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_SET1);
+  enter(&s, &c, E_SET1);
   arg_buffer(&c, buffer);
-  if (failing(&s, &c, &status)) return end(&c, status);
-  if (!g_open) return end(&c, NOT_OPEN);
+  if (refused(&s, &c, &status)) return end(&c, status);
   if (buffer[1] == 0xB8) {
     if (!s.extended) return end(&c, 1);
     memcpy(s.ext, buffer + 2, 7);
@@ -394,10 +397,8 @@ long __stdcall CloseUSB(void) {
   struct State s;
   struct Call c;
   long status = 0;
-  load(&s);
-  begin(&c, E_CLOSE);
-  if (failing(&s, &c, &status)) return end(&c, status);
-  if (!g_open) return end(&c, NOT_OPEN);
+  enter(&s, &c, E_CLOSE);
+  if (refused(&s, &c, &status)) return end(&c, status);
   g_open = 0;
   return end(&c, 0);
 }

@@ -118,6 +118,18 @@ inline std::string ptr(Handle h) {
   return text;
 }
 
+// dopen's log up to its last open: the entry line, the descriptor lines, and the two
+// NT-family drivers that were not there.
+inline std::string dopen_log_to_vxd(int tag) {
+  const std::string inv = ptr(invalid_handle());
+  return " in dopen( " + std::to_string(tag) + " ), hd=" + inv +
+         ", win95_f=0 \n"
+         "\n InitSD()=1, lerr=0 \n"
+         " SetSDDacl()=1, lerr=0 \n"
+         " createfile( videdu)=" +
+         inv + ", lerr=2 \n createfile( kdrnldrvr)=" + inv + ", lerr=2 \n";
+}
+
 // A fixture whose log holds only what the transport writes after the header.
 class Ps2Test : public fake::FakeOsTest {
  protected:

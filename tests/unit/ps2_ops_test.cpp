@@ -138,19 +138,7 @@ TEST_F(Ps2Ops, DopenLogsEveryStepWordForWord) {
   d->first_byte = 0x0E;
   start_log();
   Handle h = dopen(7);
-  const std::string inv = ptr(invalid_handle());
-  EXPECT_EQ(ps2_log(), " in dopen( 7 ), hd=" + inv +
-                           ", win95_f=0 \n"
-                           "\n InitSD()=1, lerr=0 \n"
-                           " SetSDDacl()=1, lerr=0 \n"
-                           " createfile( videdu)=" +
-                           inv +
-                           ", lerr=2 \n"
-                           " createfile( kdrnldrvr)=" +
-                           inv +
-                           ", lerr=2 \n"
-                           " createfile( duvu)=" +
-                           ptr(h) +
+  EXPECT_EQ(ps2_log(), ps2test::dopen_log_to_vxd(7) + " createfile( duvu)=" + ptr(h) +
                            ", lerr=0 \n"
                            " ger_ver, br=9, lerr=0 \n"
                            " e  f  10  11  12  13  14  15  16 \n");
