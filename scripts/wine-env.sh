@@ -14,7 +14,9 @@ msr_wine_env() {
 }
 
 msr_wine_prefix() {
-  if [ -f "$WINEPREFIX/.msr-ready" ]; then
+  # A prefix made before 32-bit Wine was installed has no WoW64 half, and 32-bit programs
+  # fail in it to load kernel32.dll: make it anew.
+  if [ -f "$WINEPREFIX/.msr-ready" ] && [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
     return 0
   fi
   rm -rf "$WINEPREFIX"

@@ -85,13 +85,11 @@ static int pts_path(int fd, char* path, size_t size) {
   return strncmp(path, "/dev/pts/", 9) == 0 && path[9] >= '0' && path[9] <= '9';
 }
 
-int ioctl(int fd, unsigned long request, ...) {
-  static ioctl_fn real_ioctl;
-  va_list ap;
-  va_start(ap, request);
-  void* arg = va_arg(ap, void*);
-  va_end(ap);
-  if (!real_ioctl) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+/* The modem-line query on a pseudo-terminal is answered here; everything else goes to
+ * the C library's own entry point of that name. */
+static int answer(const char* real_name, ioctl_fn* real, int fd, unsigned long request,
+                  void* arg) {
+  if (!*real) *real = (ioctl_fn)dlsym(RTLD_NEXT, real_name);
   if (request == TIOCMGET && arg) {
     char path[256];
     int saved = errno;
@@ -102,9 +100,30 @@ int ioctl(int fd, unsigned long request, ...) {
     }
     errno = saved;
   }
-  if (!real_ioctl) {
+  if (!*real) {
     errno = ENOSYS;
     return -1;
   }
-  return real_ioctl(fd, request, arg);
+  return (*real)(fd, request, arg);
 }
+
+int ioctl(int fd, unsigned long request, ...) {
+  static ioctl_fn real_ioctl;
+  va_list ap;
+  va_start(ap, request);
+  void* arg = va_arg(ap, void*);
+  va_end(ap);
+  return answer("ioctl", &real_ioctl, fd, request, arg);
+}
+
+#if defined(__i386__)
+/* A 32-bit program built with 64-bit time_t (as 32-bit Wine is) calls this one instead. */
+int __ioctl_time64(int fd, unsigned long request, ...) {
+  static ioctl_fn real_ioctl;
+  va_list ap;
+  va_start(ap, request);
+  void* arg = va_arg(ap, void*);
+  va_end(ap);
+  return answer("__ioctl_time64", &real_ioctl, fd, request, arg);
+}
+#endif

@@ -25,11 +25,13 @@ BASE_NAMES = ("p2j", "mr1", "mr2", "mr3", "mr4", "mr5", "mr6", "mr7")
 
 
 def _sc(*args):
-    """Runs Wine's sc. Its output goes through a file, not a pipe: the first sc of a fresh
+    """Runs Wine's sc through the 64-bit loader: a service that the 32-bit sc creates is
+    marked 32-bit and hosted in a 32-bit driver host, which can't load the (64-bit)
+    stand-in drivers. Its output goes through a file, not a pipe: the first sc of a fresh
     wineserver starts the service manager and the driver host, which inherit its
     standard handles and keep a pipe open for as long as they live."""
     with tempfile.TemporaryFile() as out:
-        proc = subprocess.run(["wine", "sc", *args], env=rig.wine_env(), stdin=subprocess.DEVNULL,
+        proc = subprocess.run([rig.WINE64, "sc", *args], env=rig.wine_env(), stdin=subprocess.DEVNULL,
                               stdout=out, stderr=subprocess.STDOUT, timeout=60)
         out.seek(0)
         proc.stdout = out.read().decode("latin-1")
@@ -60,8 +62,13 @@ class Driver:
                       "binPath=", windows_path(binary))
         if created.returncode != 0:
             raise RuntimeError(f"sc create {self.service}: {created.stdout}")
-        started = _sc("start", self.service)
-        if started.returncode != 0 or not self.running():
+        # Right after a fresh prefix the first start can fail: look, and try again.
+        for _ in range(3):
+            started = _sc("start", self.service)
+            if self.running():
+                break
+            time.sleep(0.5)
+        if not self.running():
             raise RuntimeError(f"sc start {self.service}: {started.stdout}")
 
     def remove(self):

@@ -17,6 +17,11 @@ TOOLS = BUILD / "tools"
 PREFIX = BUILD / "wineprefix"
 DRIVE_C = PREFIX / "drive_c"
 LOG = DRIVE_C / "msr.log"
+# The program is 32-bit: its %p prints a handle or an address as 8 hexadecimal digits.
+PTR = "[0-9A-Fa-f]{8}"
+NULL = "0" * 8
+# The 64-bit loader, for what must run 64-bit (the service manager's kernel drivers).
+WINE64 = "/usr/lib/wine/wine64" if Path("/usr/lib/wine/wine64").exists() else "wine64"
 WINDOWS_INI = DRIVE_C / "windows" / "tvrnmsr.ini"
 
 
@@ -100,12 +105,12 @@ def run_exe(args, cwd, timeout=60, exe=EXE, env=None):
 
 
 def reg_add(key, name, data, kind="REG_SZ"):
-    subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+    subprocess.run([WINE64, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
                    env=wine_env(), capture_output=True, check=True)
 
 
 def reg_delete(key, name):
-    subprocess.run(["wine", "reg", "delete", key, "/v", name, "/f"], env=wine_env(),
+    subprocess.run([WINE64, "reg", "delete", key, "/v", name, "/f"], env=wine_env(),
                    capture_output=True)
 
 

@@ -14,9 +14,9 @@ SETTINGS = bytes([0x46, 0x28, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x99,
                   0x81, 0x82, 0x03, 0x04, 0x05, 0x06, 0x07])
 READER_BASE = [0xC6, 0x08, 0x25, 0x3B, 0x3B, 0x3F, 0x01, 0x13]
 READER_EXT = [0x01, 0x80, 0x33, 0x44, 0x55, 0x66, 0x77]
-NULL = "0" * 16  # a null pointer as the program's %p prints it
+NULL = rig.NULL  # a null pointer as the program's %p prints it
 # Wine's msvcrt prints %p in lower case, Windows' in upper case.
-PTR = r"[0-9A-Fa-f]{16}"
+PTR = rig.PTR
 # The last-error value after a library loaded: Windows leaves the cleared value as it
 # is, Wine's loader leaves 183 (ERROR_ALREADY_EXISTS) behind.
 LOADED = rf" LoadLibrary\( doziv\.dll \)={PTR}, lerr=(0|183) "

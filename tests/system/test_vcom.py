@@ -35,8 +35,8 @@ def ini_bytes(kq1):
 def normalise(log):
     """The log's lines with handles and times made comparable."""
     # Windows' msvcrt prints %p in upper case; Wine's prints it in lower case.
-    text = re.sub(r"\b[Ff]{16}\b", "INVALID", log)
-    text = re.sub(r"\b[0-9A-Fa-f]{16}\b", "H", text)
+    text = re.sub(r"\b[Ff]{8}\b", "INVALID", log)
+    text = re.sub(rf"\b{rig.PTR}\b", "H", text)
     text = re.sub(r"(tm=|at )\d+", r"\1T", text)
     return text.split("\r\n")
 

@@ -31,7 +31,11 @@ from pathlib import Path
 import rig
 
 READER_EXE = rig.NATIVE / "sim" / "vcom_reader" / "vcom_reader"
-MODEM_LINES_LIB = rig.NATIVE / "sim" / "modem_lines" / "libmodem_lines.so"
+# One build per word size; the dynamic loader picks the one of the process through $LIB.
+MODEM_LINES_DIR = rig.NATIVE / "sim" / "modem_lines"
+MODEM_LINES_PRELOAD = str(MODEM_LINES_DIR) + "/$LIB/modem_lines.so"
+MODEM_LINES_LIBS = [MODEM_LINES_DIR / "lib" / arch / "modem_lines.so"
+                    for arch in ("x86_64-linux-gnu", "i386-linux-gnu")]
 PORTS_KEY = r"HKLM\Software\Wine\Ports"
 SERIALCOMM_KEY = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 DOSDEVICES = rig.PREFIX / "dosdevices"
@@ -47,17 +51,20 @@ RESET_CMD = bytes.fromhex("1d4d52ffaa")
 
 
 def check_built():
-    for f in (READER_EXE, MODEM_LINES_LIB):
+    for f in (READER_EXE, *MODEM_LINES_LIBS):
         if not f.exists():
             raise RuntimeError(f"{f} is not built (build the native configuration)")
 
 
 def _wine(args, check=True):
+    # The 64-bit loader, so that reg sees the registry as Wine's own 64-bit side does (a
+    # 32-bit reg would write HKLM\Software\Wine into the 32-bit view, which Wine's
+    # serial-port mapping never reads).
     # Output goes through a file, not a pipe: the first Wine process after a server start
     # launches the prefix's services, which inherit its output and outlive it, so a pipe
     # would never reach its end.
     with tempfile.TemporaryFile(mode="w+") as out:
-        proc = subprocess.run(["wine"] + args, env=rig.wine_env(), stdout=out,
+        proc = subprocess.run([rig.WINE64] + args, env=rig.wine_env(), stdout=out,
                               stderr=subprocess.DEVNULL, text=True, check=check)
         out.seek(0)
         proc.stdout = out.read()
@@ -267,7 +274,7 @@ class VcomPorts:
 
     def env(self, extra=None):
         """Environment for a Wine process that should see the modem lines."""
-        env = {"LD_PRELOAD": " ".join(filter(None, [str(MODEM_LINES_LIB),
+        env = {"LD_PRELOAD": " ".join(filter(None, [MODEM_LINES_PRELOAD,
                                                      os.environ.get("LD_PRELOAD")])),
                "MSR_MODEM_LINES": str(self.lines_path)}
         if extra:
