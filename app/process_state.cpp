@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
 #include "transport/usb/usb.h"

@@ -1,6 +1,6 @@
-#include "app/log.h"
 #include "app/modes.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "settings/settings_file.h"
 #include "transport/ps2/ps2.h"
 #include "transport/usb/usb.h"

@@ -3,9 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/log.h"
 #include "app/modes.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
+#include "common/text.h"
 #include "platform/os.h"
 #include "settings/settings_block.h"
 

@@ -1,5 +1,5 @@
 #include "app/modes.h"
-#include "app/shell.h"
+#include "common/flags.h"
 #include "ui/Unit1.h"
 #include "ui/framework/forms.h"
 

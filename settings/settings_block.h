@@ -67,10 +67,6 @@ std::string make_fwtext(std::uint8_t mr7);
 // non-decimal character): 13h gives 13, 1Ah gives 1.
 std::int32_t make_fwnum(const std::string& fwtext);
 
-// atol as the C runtime reads a number (blanks, sign, digits), with a 32-bit long:
-// out-of-range values saturate instead of overflowing.
-std::int32_t atol32(const char* text);
-
 struct SettingsState {
   SettingsBlock blk;
   std::string fwtext;

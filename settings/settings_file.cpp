@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "platform/os.h"
 #include "settings/settings_block.h"
 

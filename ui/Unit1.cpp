@@ -6,8 +6,8 @@
 #include <type_traits>
 #include <variant>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "platform/os.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"

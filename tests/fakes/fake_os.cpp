@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/log.h"
 #include "app/process_state.h"
+#include "common/log.h"
 
 namespace msr::fake {
 

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
 #include "app/process_state.h"
+#include "common/log.h"
+#include "common/text.h"
 #include "settings/settings_block.h"
 #include "tests/fakes/fake_os.h"
 #include "transport/vcom/serial_port.h"

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "app/process_state.h"
-#include "app/shell.h"
+#include "common/flags.h"
 #include "settings/settings_block.h"
 #include "settings/settings_file.h"
 #include "tests/fakes/fake_os.h"

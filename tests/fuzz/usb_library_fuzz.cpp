@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
 #include "app/process_state.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "settings/settings_block.h"
 #include "tests/fakes/fake_os.h"
 #include "transport/usb/doziv.h"

@@ -1,7 +1,7 @@
 // The diagnostic log: the opening rule, the header, appending.
 #include <sys/stat.h>
 
-#include "app/log.h"
+#include "common/log.h"
 #include "tests/fakes/fake_os.h"
 
 namespace msr {

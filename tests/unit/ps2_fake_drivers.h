@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "common/log.h"
 #include "tests/fakes/fake_os.h"
 #include "transport/ps2/ps2.h"
 

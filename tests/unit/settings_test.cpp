@@ -1,9 +1,9 @@
 // The settings block (defaults, bits, resets, firmware values) and the settings file.
 #include <string>
 
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "settings/settings_block.h"
-#include "app/log.h"
 #include "settings/settings_file.h"
 #include "tests/fakes/fake_os.h"
 

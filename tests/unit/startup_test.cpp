@@ -1,9 +1,9 @@
 // Start-up: single instance, settings path, switches and their log lines, exit codes.
 #include <string>
 
-#include "app/log.h"
-#include "app/shell.h"
 #include "app/startup.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "tests/fakes/fake_os.h"
 
 namespace msr {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "settings/settings_block.h"
 #include "tests/fakes/fake_os.h"
 #include "transport/usb/usb.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
+#include "common/flags.h"
 #include "tests/fakes/fake_os.h"
 #include "ui/framework/forms.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
+#include "common/flags.h"
 #include "tests/fakes/fake_os.h"
 #include "transport/usb/doziv.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "tests/unit/vcom_devices.h"
 #include "transport/vcom/protocol.h"
 

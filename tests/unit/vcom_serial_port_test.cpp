@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "common/log.h"
 #include "tests/unit/vcom_devices.h"
 #include "transport/vcom/serial_port.h"
 

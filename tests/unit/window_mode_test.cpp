@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
 #include "app/modes.h"
-#include "app/shell.h"
 #include "app/startup.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "tests/fakes/fake_os.h"
 #include "ui/Unit1.h"
 #include "ui/framework/forms.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/log.h"
+#include "common/log.h"
 #include "settings/settings_block.h"
 
 namespace msr {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "platform/os.h"
 #include "settings/settings_block.h"
 #include "transport/usb/doziv.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 
 namespace msr {
 namespace {

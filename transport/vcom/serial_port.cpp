@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
-#include "settings/settings_block.h"
+#include "common/log.h"
+#include "common/text.h"
 
 namespace msr {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "common/flags.h"
+#include "common/log.h"
 #include "settings/settings_block.h"
 #include "transport/vcom/protocol.h"
 #include "transport/vcom/serial_port.h"

@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "common/log.h"
 
 #include <cstdarg>
 
