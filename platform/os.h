@@ -31,8 +31,6 @@ inline constexpr std::uint32_t kMbOkCancel = 0x1u;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 inline constexpr std::uint32_t kSwShow = 5u;
-inline constexpr std::uint32_t kLoadLibrarySearchApplicationDir = 0x00000200u;
-inline constexpr std::uint32_t kLoadLibrarySearchSystem32 = 0x00000800u;
 }  // namespace w32
 
 // COMMTIMEOUTS, in milliseconds.
@@ -101,6 +99,10 @@ class Os {
   virtual std::uint32_t GetWindowsDirectoryA(char* buffer, std::uint32_t size) = 0;
   virtual std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t size) = 0;
   virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) = 0;
+  // GetModuleFileNameA(NULL, ...): the full path of the program's own .exe. As on XP, a
+  // buffer that is too small gets the truncated path without a terminator and the
+  // result is the buffer size.
+  virtual std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) = 0;
   virtual std::uint32_t GetFileAttributesA(const char* path) = 0;
   // C runtime fopen with the platform's path rules.
   virtual std::FILE* fopen(const char* path, const char* mode) = 0;
@@ -136,7 +138,7 @@ class Os {
   virtual void RegCloseKey(Handle key) = 0;
 
   // Dynamic libraries.
-  virtual Handle LoadLibraryExA(const char* name, std::uint32_t flags) = 0;
+  virtual Handle LoadLibraryA(const char* path) = 0;
   virtual void* GetProcAddress(Handle module, const char* name) = 0;
   virtual bool FreeLibrary(Handle module) = 0;
 

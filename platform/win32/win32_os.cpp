@@ -51,6 +51,9 @@ class Win32Os final : public Os {
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override {
     return ::GetCurrentDirectoryA(size, buffer);
   }
+  std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) override {
+    return ::GetModuleFileNameA(nullptr, buffer, size);
+  }
   std::uint32_t GetFileAttributesA(const char* path) override {
     return ::GetFileAttributesA(path);
   }
@@ -185,9 +188,7 @@ class Win32Os final : public Os {
   }
   void RegCloseKey(Handle key) override { ::RegCloseKey(static_cast<HKEY>(key)); }
 
-  Handle LoadLibraryExA(const char* name, std::uint32_t flags) override {
-    return ::LoadLibraryExA(name, nullptr, flags);
-  }
+  Handle LoadLibraryA(const char* path) override { return ::LoadLibraryA(path); }
   void* GetProcAddress(Handle module, const char* name) override {
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
   }

@@ -386,17 +386,58 @@ void FakeOs::RegCloseKey(Handle) {
   --open_keys_;
 }
 
-Handle FakeOs::LoadLibraryExA(const char* name, std::uint32_t flags) {
-  calls.push_back(std::string("LoadLibraryExA(") + name + ")");
-  libraries_loaded.emplace_back(name, flags);
-  auto it = libraries.find(name);
-  if (it == libraries.end()) {
+std::string FakeOs::program_dir() const {
+  return module_file_name.substr(0, module_file_name.find_last_of('\\'));
+}
+
+std::uint32_t FakeOs::GetModuleFileNameA(char* buffer, std::uint32_t size) {
+  calls.push_back("GetModuleFileNameA");
+  if (module_file_name.empty() || size == 0) {
+    last_error = 2;
+    return 0;
+  }
+  // As on XP: a short buffer gets the truncated path with no terminator.
+  const std::uint32_t n = static_cast<std::uint32_t>(module_file_name.size());
+  if (n >= size) {
+    std::memcpy(buffer, module_file_name.data(), size);
+    last_error = 122;  // ERROR_INSUFFICIENT_BUFFER
+    return size;
+  }
+  std::memcpy(buffer, module_file_name.c_str(), n + 1);
+  return n;
+}
+
+std::string FakeOs::library_key(const std::string& path) const {
+  auto lower = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t;
+  };
+  for (const auto& [key, exports] : libraries) {
+    if (lower(key) == lower(path)) return key;
+  }
+  return {};
+}
+
+Handle FakeOs::LoadLibraryA(const char* path) {
+  calls.push_back(std::string("LoadLibraryA(") + path + ")");
+  libraries_loaded.emplace_back(path);
+  const std::string name = path;
+  std::string key;
+  if (name.find('\\') != std::string::npos || name.find(':') != std::string::npos) {
+    key = library_key(name);
+  } else {
+    for (const std::string& dir : {program_dir(), system_dir, windows_dir, current_dir}) {
+      key = library_key(dir + "\\" + name);
+      if (!key.empty()) break;
+    }
+  }
+  if (key.empty()) {
     last_error = load_library_error;
     return nullptr;
   }
   std::uintptr_t h = next_handle_;
   next_handle_ += 4;
-  modules_[h] = name;
+  modules_[h] = key;
   return reinterpret_cast<Handle>(h);
 }
 

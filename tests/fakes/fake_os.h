@@ -76,6 +76,8 @@ class FakeOs final : public Os {
   std::optional<std::uint32_t> system_dir_result;
   std::string current_dir = "C:\\work";
   bool current_dir_fails = false;
+  // The program's own .exe; empty: GetModuleFileNameA fails.
+  std::string module_file_name = "C:\\Program Files\\msr\\msrsetup.exe";
   std::map<std::string, Handle> top_windows;  // "class|title" -> window
   std::deque<int> message_box_answers;         // IDOK when empty
   std::map<std::string, std::shared_ptr<Device>> devices;  // by device path
@@ -83,7 +85,9 @@ class FakeOs final : public Os {
   // not a string is given as nullopt.
   std::optional<std::vector<std::pair<std::string, std::optional<std::string>>>> serialcomm =
       std::vector<std::pair<std::string, std::optional<std::string>>>{};
-  // Libraries by name: entry point name -> address.
+  // Libraries by their full Windows path (compared without regard to case): entry point
+  // name -> address. LoadLibraryA of a bare name searches as Windows does: the program's
+  // folder, the system folder, the Windows folder, then the current directory.
   std::map<std::string, std::map<std::string, void*>> libraries;
   std::uint32_t load_library_error = 126;  // ERROR_MOD_NOT_FOUND
   SystemTime local_time{2026, 12, 1, 7, 3, 10, 21, 57};
@@ -101,7 +105,7 @@ class FakeOs final : public Os {
   std::vector<std::uint32_t> sleeps;
   std::vector<MessageBoxCall> message_boxes;
   std::vector<std::pair<std::string, std::uint32_t>> programs_run;
-  std::vector<std::pair<std::string, std::uint32_t>> libraries_loaded;  // name, flags
+  std::vector<std::string> libraries_loaded;  // the name of every LoadLibraryA, in order
   int libraries_freed = 0;
   int process_messages_calls = 0;
   int clip_cursor_releases = 0;
@@ -115,6 +119,9 @@ class FakeOs final : public Os {
   int open_handles() const;  // device and registry handles not yet closed
   std::shared_ptr<Device> add_device(const std::string& path,
                                      std::shared_ptr<Device> device = nullptr);
+  int loaded_modules() const { return static_cast<int>(modules_.size()); }
+  // The folder of module_file_name.
+  std::string program_dir() const;
 
   // --- Os ---
   Handle FindWindowA(const char* class_name, const char* window_name) override;
@@ -126,6 +133,7 @@ class FakeOs final : public Os {
   std::uint32_t GetWindowsDirectoryA(char* buffer, std::uint32_t size) override;
   std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t size) override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) override;
   std::uint32_t GetFileAttributesA(const char* path) override;
   std::FILE* fopen(const char* path, const char* mode) override;
   Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
@@ -151,7 +159,7 @@ class FakeOs final : public Os {
   bool RegEnumValueName(Handle key, std::uint32_t index, std::string* name) override;
   bool RegQueryStringValue(Handle key, const char* name, std::string* data) override;
   void RegCloseKey(Handle key) override;
-  Handle LoadLibraryExA(const char* name, std::uint32_t flags) override;
+  Handle LoadLibraryA(const char* path) override;
   void* GetProcAddress(Handle module, const char* name) override;
   bool FreeLibrary(Handle module) override;
   std::uint32_t GetLastError() override { return last_error; }
@@ -175,6 +183,8 @@ class FakeOs final : public Os {
   std::uintptr_t next_handle_ = 0x100;
   int open_keys_ = 0;
   Device* device(Handle h);
+  // The key of libraries that a path names, case aside; empty when none.
+  std::string library_key(const std::string& path) const;
 };
 
 // Installs a fresh FakeOs as the process's OS and resets all process-wide state; the

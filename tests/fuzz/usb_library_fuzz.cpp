@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     fos.write_file("C:\\msr.log", "");
     msr::log_open();
   }
-  auto& lib = fos.libraries["doziv.dll"];
+  auto& lib = fos.libraries[fos.program_dir() + "\\doziv.dll"];
   lib.clear();
   for (std::size_t i = 0; i < std::size(kExports); ++i) {
     // Most inputs keep an entry point; bit i of the mask takes it away.
@@ -185,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (g_seen.ext_failed) check(r1 == 9);
   }
   // Every library that loaded was released again.
-  check(fos.libraries_freed == static_cast<int>(fos.libraries_loaded.size()));
+  check(fos.loaded_modules() == 0);
   // The only message boxes are the missing hid.dll's.
   check(hid_present || msr::g_shell.nofail || !fos.message_boxes.empty());
   for (const auto& box : fos.message_boxes) check(!hid_present && box.text == "Can't find hid.dll");

@@ -174,15 +174,30 @@ class UsbSilentTest(UsbWineTest):
                     r" in setusb1 at \d+, mode=1 ",
                 ])
 
-    def test_library_in_the_current_directory_is_not_loaded(self):
-        # The program's folder has no doziv.dll; the current directory has one.
+    def test_library_is_found_by_full_path_only(self):
+        # The program's folder has no doziv.dll; another folder has one. The Windows
+        # folder is the last place looked in; the current directory is never looked in.
         app = usb_sim.install_exe_only(self.app_dir)
-        usb_sim.install(self.cwd, exe=False)
-        run = self.run_silent(app)
-        self.assertEqual(run.returncode, 3)
-        self.assertEqual(self.reader.events(), [])
-        self.assertEqual(self.reader.state()["base"], READER_BASE)
-        self.assertIn(f"\r\n LoadLibrary( doziv.dll )={NULL}, lerr=126 \r\n", rig.log_text())
+        for where, folder, programmed in (("current directory", self.cwd, False),
+                                          ("Windows folder", rig.DRIVE_C / "windows", True)):
+            with self.subTest(where=where):
+                rig.LOG.write_bytes(b"")
+                self.reader.set(base=READER_BASE, ext=READER_EXT)
+                self.reader.clear_record()
+                usb_sim.install(folder, exe=False)
+                try:
+                    run = self.run_silent(app)
+                finally:
+                    (folder / "doziv.dll").unlink()
+                self.assertEqual(run.returncode, 3)
+                base = list(SETTINGS[:7]) + [0x13] if programmed else READER_BASE
+                self.assertEqual(self.reader.state()["base"], base)
+                load = usb_lines(rig.log_text())[2]
+                if programmed:
+                    self.assertRegex(load, "^" + LOADED + "$")
+                else:
+                    self.assertEqual(self.reader.events(), [])
+                    self.assertEqual(load, f" LoadLibrary( doziv.dll )={NULL}, lerr=126 ")
 
     def test_without_a_log_the_reader_is_still_programmed(self):
         rig.LOG.unlink()

@@ -146,11 +146,16 @@ struct FakeDoziv {
     };
   }
 
+  // Where install puts it: beside the program.
+  static std::string installed_path(const fake::FakeOs& os) {
+    return os.program_dir() + "\\doziv.dll";
+  }
+
   // Makes this the doziv.dll the fake OS loads, with all nine entry points.
   void install(fake::FakeOs& os) {
     fos = &os;
     current() = this;
-    os.libraries["doziv.dll"] = exports();
+    os.libraries[installed_path(os)] = exports();
   }
 };
 
@@ -170,7 +175,7 @@ class UsbTest : public fake::FakeOsTest {
     FakeOsTest::TearDown();
   }
   void drop(std::initializer_list<const char*> names) {
-    for (const char* n : names) fos.libraries["doziv.dll"].erase(n);
+    for (const char* n : names) fos.libraries[FakeDoziv::installed_path(fos)].erase(n);
   }
   // The log from the first line that starts with the marker.
   std::string log_from(const std::string& marker) {

@@ -16,6 +16,7 @@ namespace {
 using usbtest::Buffer;
 using usbtest::bytes;
 using usbtest::P;
+using usbtest::FakeDoziv;
 using usbtest::UsbTest;
 
 // --- failures: one row per condition, each run with nofail clear and set and with usb
@@ -35,7 +36,7 @@ struct FailureRow {
 };
 
 void drop(fake::FakeOs& fos, std::initializer_list<const char*> names) {
-  for (const char* n : names) fos.libraries["doziv.dll"].erase(n);
+  for (const char* n : names) fos.libraries[FakeDoziv::installed_path(fos)].erase(n);
 }
 
 class SetusbFailures : public UsbTest, public ::testing::WithParamInterface<FailureRow> {};
@@ -50,8 +51,6 @@ TEST_P(SetusbFailures, StatusTextUsbAndResult) {
       g_shell.usb = usb_before;
       g_shell.status = "vCOM MSR";
       const std::size_t boxes = fos.message_boxes.size();
-      const int loads_before = loads();
-      const int freed_before = fos.libraries_freed;
 
       const int result = setusb(row.mode);
 
@@ -64,8 +63,7 @@ TEST_P(SetusbFailures, StatusTextUsbAndResult) {
       const bool box = row.result == 2 && !nofail;
       EXPECT_EQ(fos.message_boxes.size() - boxes, box ? 1u : 0u);
       // Whatever happened, a library that was loaded has been released.
-      const bool loaded = fos.libraries.count("doziv.dll") != 0 && loads() > loads_before;
-      EXPECT_EQ(fos.libraries_freed - freed_before, loaded ? 1 : 0);
+      EXPECT_EQ(fos.loaded_modules(), 0);
     }
   }
 }
@@ -301,12 +299,63 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- loading and binding ---
 
-TEST_F(SetusbTest, LoadsOnlyFromTheProgramFolderAndSystemFolder) {
-  setusb(0);
-  ASSERT_EQ(fos.libraries_loaded.size(), 1u);
-  EXPECT_EQ(fos.libraries_loaded[0].first, "doziv.dll");
-  EXPECT_EQ(fos.libraries_loaded[0].second,
-            w32::kLoadLibrarySearchApplicationDir | w32::kLoadLibrarySearchSystem32);
+// doziv.dll is looked for by full path only: the program's folder, the system folder,
+// the Windows folder. The fake's loader searches a bare name as Windows does (current
+// directory included), so a bare-name load would show here.
+struct LoadRow {
+  const char* name;
+  const char* installed;  // where doziv.dll is; "" for the program's folder
+  bool module_name_fails;
+  std::vector<std::string> attempts;
+  bool loads;
+};
+
+class SetusbLoad : public UsbTest, public ::testing::WithParamInterface<LoadRow> {};
+
+TEST_P(SetusbLoad, TriesFullPathsInOrderAndLogsTheLastAttempt) {
+  const LoadRow& row = GetParam();
+  if (*row.installed != '\0') {
+    fos.libraries[row.installed] = fos.libraries[FakeDoziv::installed_path(fos)];
+    fos.libraries.erase(FakeDoziv::installed_path(fos));
+  }
+  if (row.module_name_fails) fos.module_file_name.clear();
+  enable_log();
+  log_open();
+  EXPECT_EQ(setusb(0), row.loads ? 0 : 9);
+  EXPECT_EQ(fos.libraries_loaded, row.attempts);
+  const std::string line = " LoadLibrary( doziv.dll )=" +
+                           P(row.loads ? reinterpret_cast<void*>(0x100) : nullptr) +
+                           (row.loads ? ", lerr=0 \n" : ", lerr=126 \n");
+  EXPECT_NE(log_text().find(line), std::string::npos) << log_text();
+  EXPECT_EQ(fos.loaded_modules(), 0);
+}
+
+const std::string kBeside = "C:\\Program Files\\msr\\doziv.dll";
+const std::string kSystem = "C:\\windows\\system32\\doziv.dll";
+const std::string kWindows = "C:\\windows\\doziv.dll";
+
+INSTANTIATE_TEST_SUITE_P(
+    Usb, SetusbLoad,
+    ::testing::Values(
+        LoadRow{"BesideTheProgram", "", false, {kBeside}, true},
+        LoadRow{"InTheSystemFolder", "C:\\WINDOWS\\System32\\doziv.dll", false,
+                {kBeside, kSystem}, true},
+        LoadRow{"InTheWindowsFolder", "C:\\windows\\doziv.dll", false,
+                {kBeside, kSystem, kWindows}, true},
+        LoadRow{"OnlyInTheCurrentDirectoryIsNeverLoaded", "C:\\work\\doziv.dll", false,
+                {kBeside, kSystem, kWindows}, false},
+        LoadRow{"ProgramPathUnknown", "C:\\windows\\doziv.dll", true, {kSystem, kWindows},
+                true}),
+    [](const ::testing::TestParamInfo<LoadRow>& info) { return info.param.name; });
+
+// GetModuleFileNameA truncates a long path without a terminator (XP): the folder is
+// asked for again with room enough, never cut short.
+TEST_F(SetusbTest, ProgramFolderBeyondTheClassicPathLength) {
+  const std::string dir = "C:\\" + std::string(300, 'd');
+  fos.libraries[dir + "\\doziv.dll"] = fos.libraries[FakeDoziv::installed_path(fos)];
+  fos.module_file_name = dir + "\\msrsetup.exe";
+  EXPECT_EQ(setusb(0), 0);
+  EXPECT_EQ(fos.libraries_loaded, std::vector<std::string>{dir + "\\doziv.dll"});
 }
 
 TEST_F(SetusbTest, ReadCallsInOrderWithTheirArguments) {
@@ -457,7 +506,7 @@ TEST_F(SetusbTest, WriteWithoutSetMrStateBufCallsSetMrState) {
   const std::string log = log_text();
   EXPECT_NE(log.find(" GetProcAddress( SetMrStateBuf)=" + P(nullptr) +
                      " \n GetProcAddress( SetMrState)=" +
-                     P(fos.libraries["doziv.dll"]["SetMrState"]) + " \n SetMrState=0 \n"),
+                     P(fos.libraries[FakeDoziv::installed_path(fos)]["SetMrState"]) + " \n SetMrState=0 \n"),
             std::string::npos)
       << log;
 }
@@ -487,7 +536,7 @@ TEST_F(SetusbTest, FailedWriteStaysFailedAfterAGoodClose) {
   lib.set_buf = 6;
   EXPECT_EQ(setusb(1), 9);
   EXPECT_NE(log_text().find(" SetMrState=6 \n GetProcAddress( CloseUSB)=" +
-                            P(fos.libraries["doziv.dll"]["CloseUSB"]) + " \n CloseUSB=0 \n"),
+                            P(fos.libraries[FakeDoziv::installed_path(fos)]["CloseUSB"]) + " \n CloseUSB=0 \n"),
             std::string::npos);
   g_shell.nofail = 1;
   EXPECT_EQ(setusb(1), 0);
@@ -502,7 +551,7 @@ TEST_F(SetusbTest, ReadLogLines) {
   lib.rtvs_reply = {{8, bytes({'1', '.', '1', 0})}, {18, bytes({'J', '2'})}, {19, bytes({})}};
   lib.rtvs = {{19, -1}};
   ASSERT_EQ(setusb(0), 0);
-  auto& e = fos.libraries["doziv.dll"];
+  auto& e = fos.libraries[FakeDoziv::installed_path(fos)];
   Buffer get_seen = lib.get_reply;
   EXPECT_EQ(log_from(" in setusb at"),
             " in setusb at 1796613021, mode=0 \n"
@@ -551,7 +600,7 @@ TEST_F(SetusbTest, OpenFailureLogLines) {
   log_open();
   lib.open = -3;
   setusb(0);
-  auto& e = fos.libraries["doziv.dll"];
+  auto& e = fos.libraries[FakeDoziv::installed_path(fos)];
   EXPECT_NE(log_text().find(" GetProcAddress( OpenUSB)=" + P(e["OpenUSB"]) +
                             " \n GetProcAddress( SetID)=" + P(e["SetID"]) +
                             " \n OpenUSB(500)=-3 \n openUSB failed \n"),

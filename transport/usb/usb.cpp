@@ -5,6 +5,7 @@
 
 #include "common/flags.h"
 #include "common/log.h"
+#include "common/paths.h"
 #include "platform/os.h"
 #include "settings/settings_block.h"
 #include "transport/usb/doziv.h"
@@ -62,6 +63,26 @@ bool hid_present(const char* op) {
   return exists("c:\\windows\\system\\hid.dll") || exists("c:\\winnt\\system32\\hid.dll");
 }
 
+// doziv.dll by absolute path only, in the program's own folder, then the system folder,
+// then the Windows folder: the current directory and PATH are never searched, so a
+// doziv.dll planted there is never run. Plain LoadLibraryA of a full path behaves the
+// same on every Windows from XP on (the search flags of LoadLibraryExA are refused by
+// XP, Vista and an unpatched 7). *lerr is the last-error code of the attempt that ended
+// the search.
+Handle load_doziv(long* lerr) {
+  os().SetLastError(0);
+  *lerr = 0;
+  for (const std::string& folder : {program_folder(), system_folder(), windows_folder()}) {
+    if (folder.empty()) continue;
+    const std::string path = join_path(folder, doziv::kLibraryName);
+    os().SetLastError(0);
+    const Handle module = os().LoadLibraryA(path.c_str());
+    *lerr = static_cast<long>(os().GetLastError());
+    if (module != nullptr) return module;
+  }
+  return nullptr;
+}
+
 // What one access sequence leaves: the working status (the last stored library status)
 // and whether the transfer between OpenUSB and CloseUSB did its job. A successful
 // CloseUSB replaces the working status, so the transfer's own outcome is kept apart:
@@ -80,12 +101,8 @@ enum class MissingClose { keeps_status, fails };
 template <class Transfer>
 Outcome access(OpenFailure open_failure, MissingClose missing_close, Transfer transfer) {
   Outcome out;
-  os().SetLastError(0);
-  // Only the program's own folder and the system folder: a doziv.dll planted in the
-  // current directory or somewhere on the PATH must never be run.
-  const Handle module = os().LoadLibraryExA(
-      doziv::kLibraryName, w32::kLoadLibrarySearchApplicationDir | w32::kLoadLibrarySearchSystem32);
-  const long lerr = static_cast<long>(os().GetLastError());
+  long lerr = 0;
+  const Handle module = load_doziv(&lerr);
   log_write(" LoadLibrary( doziv.dll )=%p, lerr=%ld \n", module, lerr);
   if (module == nullptr) {
     log_flush();
