@@ -8,6 +8,7 @@
 
 #include "common/flags.h"
 #include "common/log.h"
+#include "common/paths.h"
 #include "platform/os.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
@@ -630,28 +631,28 @@ void TForm1::CHK_SendAsciiClick(TObject*) {
 }
 
 void TForm1::CheckBox13Click(TObject*) {
-  // The interface switch is only recorded here; Save sends it.
+  // The interface switch is only recorded here; Save sends it. Whatever the user
+  // clicked and answered, vcomif ends up as the box shows it, so that Save switches the
+  // reader exactly when the box shows an interface other than the one it is on.
   if (g_shell.cif == 0) return;
-  if (CheckBox13->Checked() && g_shell.usb != 0) {
+  const bool checked = CheckBox13->Checked();
+  if (checked && g_shell.usb != 0) {
     int answer = Application.MessageBox("MSR will change to Virtual COM port interface", kAppTitle,
                                         w32::kMbOkCancel);
-    if (answer == w32::kIdOk) {
-      set_bit(blk(), Bit::vcomif, true);
-    } else {
-      CheckBox13->SetChecked(false);
-      // A reader that already reported the virtual COM interface puts this question at
-      // creation; declining it must not leave the switch in the block for Save to send.
-      set_bit(blk(), Bit::vcomif, false);
+    if (answer != w32::kIdOk) {
+      CheckBox13->SetChecked(false);  // its handler records the USB interface
+      return;
     }
-  } else if (!CheckBox13->Checked() && g_shell.vcom != 0) {
+  } else if (!checked && g_shell.vcom != 0) {
     int answer = Application.MessageBox("MSR will change to USB hid keyboard interface",
                                         "ZUR URU VED Ededodu", w32::kMbOkCancel);
-    if (answer == w32::kIdOk) {
-      set_bit(blk(), Bit::vcomif, false);
-    } else {
-      CheckBox13->SetChecked(true);
+    if (answer != w32::kIdOk) {
+      CheckBox13->SetChecked(true);  // its handler records the virtual COM interface
+      return;
     }
   }
+  // Confirmed, or back to the interface the reader is on, which needs no question.
+  set_bit(blk(), Bit::vcomif, checked);
 }
 
 // --- code edits and steppers ---
@@ -787,8 +788,20 @@ void TForm1::Button3Click(TObject*) {
 }
 
 void TForm1::Button1Click(TObject*) {
-  os().WinExec(usb_or_vcom() ? "notepad.exe usbmsrhelp.txt" : "notepad.exe ps2msrhelp.txt",
-               w32::kSwShow);
+  // The system's own editor and the text beside the program, both by full path: Help
+  // works whatever the current directory is (a shortcut without "Start in", a start
+  // from another folder), and a notepad.exe planted in the current directory, which a
+  // bare "notepad.exe" would run first, never is.
+  const char* text = usb_or_vcom() ? "usbmsrhelp.txt" : "ps2msrhelp.txt";
+  std::string editor_folder = windows_folder();
+  if (editor_folder.empty()) editor_folder = system_folder();
+  if (editor_folder.empty()) return;  // nowhere safe to start an editor from
+  const std::string program = program_folder();
+  const std::string help = program.empty() ? text : join_path(program, text);
+  std::string command = "\"";
+  command.append(join_path(editor_folder, "notepad.exe")).append("\" \"");
+  command.append(help).append("\"");
+  os().WinExec(command.c_str(), w32::kSwShow);
 }
 
 void TForm1::CMB_LanguageTypeChange(TObject*) {

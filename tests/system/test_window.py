@@ -116,9 +116,9 @@ def dump():
 class Program:
     """msrsetup.exe running with its window, in the background."""
 
-    def __init__(self, cwd, args=(), env=None):
-        self.proc = subprocess.Popen(["wine", str(cwd / "msrsetup.exe")] + list(args),
-                                     cwd=str(cwd), env=rig.wine_env(env),
+    def __init__(self, folder, args=(), env=None, cwd=None):
+        self.proc = subprocess.Popen(["wine", str(folder / "msrsetup.exe")] + list(args),
+                                     cwd=str(cwd or folder), env=rig.wine_env(env),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
 
@@ -148,11 +148,13 @@ class WindowTest(rig.WineTestCase):
             p.kill()
         super().tearDown()
 
-    def start(self, args=(), reader=None, env=None, cwd=None, dll="full"):
+    def start(self, args=(), reader=None, env=None, cwd=None, dll="full", run_in=None):
+        """Starts the program installed in cwd (a fresh installation by default), with
+        run_in as its current directory (its own folder by default)."""
         cwd = cwd or install("win", dll)
         e = dict(reader.env()) if reader else {}
         e.update(env or {})
-        p = Program(cwd, args, e)
+        p = Program(cwd, args, e, cwd=run_in)
         self.programs.append(p)
         return p
 
@@ -277,17 +279,27 @@ class WindowTest(rig.WineTestCase):
         self.assertEqual(ext[:3], bytes.fromhex("00b801"))  # vcomif set in kq1
         self.assertEqual(reader.state()["resets"], "1")
 
-    def test_usb_interface_switch_cancelled_sends_no_reset(self):
-        reader = self.usb_reader(cif=1)
-        p = self.start(reader=reader)
-        out("wait-window")
-        out("post-click", "CheckBox13")
-        out("answer-box", TITLE, "cancel")
-        out("post-click", "Button2")
-        self.assertEqual(p.wait(), 0)
-        ext = bytes.fromhex("".join(reader.calls("SetMrState1")[0][1]))
-        self.assertEqual(ext[:3], bytes.fromhex("00b800"))
-        self.assertEqual(reader.state()["resets"], "0")
+    def test_usb_interface_switch_declined_sends_no_reset(self):
+        # Cancelled at once, or confirmed and then unchecked again: the box shows the USB
+        # interface, so kq1 goes out with vcomif clear and no reset follows.
+        for how, answers in (("cancelled", ["cancel"]), ("changed mind", ["ok", None])):
+            with self.subTest(how=how):
+                reader = self.usb_reader(cif=1)
+                p = self.start(reader=reader)
+                out("wait-window")
+                for answer in answers:
+                    out("post-click", "CheckBox13")
+                    if answer:
+                        out("answer-box", TITLE, answer)
+                    else:
+                        out("no-box", TITLE)
+                self.assertEqual(out("get", "CheckBox13", "checked"), "0")
+                out("post-click", "Button2")
+                self.assertEqual(p.wait(), 0)
+                ext = bytes.fromhex("".join(reader.calls("SetMrState1")[0][1]))
+                self.assertEqual(ext[:3], bytes.fromhex("00b800"))
+                self.assertEqual(len(reader.calls("SetMrState1")), 1)
+                self.assertEqual(reader.state()["resets"], "0")
 
     # --- no reader, second start, help ---
 
@@ -323,15 +335,22 @@ class WindowTest(rig.WineTestCase):
         self.assertEqual(p.wait(), 0)
 
     def test_help_opens_the_usb_help_in_notepad(self):
+        # Started from another folder (a shortcut without "Start in"), which holds a
+        # notepad.exe of its own: the system's notepad opens the text beside the program.
         reader = self.usb_reader()
-        p = self.start(reader=reader)
+        elsewhere = rig.workdir("elsewhere")
+        shutil.copy(rig.TOOLS / "plainwin.exe", elsewhere / "notepad.exe")
+        p = self.start(reader=reader, run_in=elsewhere)
         out("wait-window")
         try:
             out("click", "Button1")
             title = out("wait-top", "Notepad")
             self.assertIn("usbmsrhelp", title.lower())
+            planted = winctl("--timeout", "1", "wait-top", "PlainWindow", check=False)
+            self.assertEqual(planted.returncode, 1, "the planted notepad.exe ran")
         finally:
             winctl("close-top", "Notepad", check=False)
+            winctl("close-top", "PlainWindow", check=False)
         # The setup window goes on working.
         out("click", "CheckBox4")
         self.assertEqual(out("get", "CheckBox4", "checked"), "0")

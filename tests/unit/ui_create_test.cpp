@@ -374,25 +374,46 @@ TEST_F(UiWindow, CancelEscAndTheCloseBoxCloseWithoutSending) {
 struct HelpCase {
   const char* title;
   int reader;  // 0 none (nofail), 1 usb, 2 vcom
-  const char* command;
+  void (*arrange)(fake::FakeOs&);
+  const char* command;  // nullptr: nothing is run
 };
 class UiHelp : public UiWindow, public ::testing::WithParamInterface<HelpCase> {};
-TEST_P(UiHelp, OpensTheTextForTheTransport) {
+TEST_P(UiHelp, OpensTheTextBesideTheProgramInTheSystemsNotepad) {
   const HelpCase& c = GetParam();
   TForm1& f = c.reader == 1   ? create_usb()
               : c.reader == 2 ? create_vcom()
                               : create_without_reader();
+  c.arrange(fos);
   f.Button1->user_click();
-  ASSERT_EQ(fos.programs_run.size(), 1u);
-  EXPECT_EQ(fos.programs_run[0].first, c.command);
-  EXPECT_EQ(fos.programs_run[0].second, 5u);
+  if (c.command == nullptr) {
+    EXPECT_TRUE(fos.programs_run.empty());
+  } else {
+    ASSERT_EQ(fos.programs_run.size(), 1u);
+    EXPECT_EQ(fos.programs_run[0].first, c.command);
+    EXPECT_EQ(fos.programs_run[0].second, 5u);
+  }
   EXPECT_FALSE(f.Closed());
 }
-INSTANTIATE_TEST_SUITE_P(Table, UiHelp,
-                         ::testing::Values(HelpCase{"Usb", 1, "notepad.exe usbmsrhelp.txt"},
-                                           HelpCase{"Vcom", 2, "notepad.exe usbmsrhelp.txt"},
-                                           HelpCase{"Neither", 0, "notepad.exe ps2msrhelp.txt"}),
-                         [](const auto& info) { return std::string(info.param.title); });
+void as_is(fake::FakeOs&) {}
+INSTANTIATE_TEST_SUITE_P(
+    Table, UiHelp,
+    ::testing::Values(
+        HelpCase{"Usb", 1, as_is,
+                 "\"C:\\windows\\notepad.exe\" \"C:\\Program Files\\msr\\usbmsrhelp.txt\""},
+        HelpCase{"Vcom", 2, as_is,
+                 "\"C:\\windows\\notepad.exe\" \"C:\\Program Files\\msr\\usbmsrhelp.txt\""},
+        HelpCase{"Neither", 0, as_is,
+                 "\"C:\\windows\\notepad.exe\" \"C:\\Program Files\\msr\\ps2msrhelp.txt\""},
+        HelpCase{"WindowsFolderUnknown", 1,
+                 [](fake::FakeOs& f) { f.windows_dir_fails = true; },
+                 "\"C:\\windows\\system32\\notepad.exe\" "
+                 "\"C:\\Program Files\\msr\\usbmsrhelp.txt\""},
+        HelpCase{"ProgramFolderUnknown", 1, [](fake::FakeOs& f) { f.module_file_name.clear(); },
+                 "\"C:\\windows\\notepad.exe\" \"usbmsrhelp.txt\""},
+        HelpCase{"NoSafeEditor", 1,
+                 [](fake::FakeOs& f) { f.windows_dir_fails = f.system_dir_fails = true; },
+                 nullptr}),
+    [](const auto& info) { return std::string(info.param.title); });
 
 // --- languages ---
 

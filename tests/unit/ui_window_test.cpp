@@ -488,9 +488,30 @@ INSTANTIATE_TEST_SUITE_P(
                       SwitchCase{"VcomToUsbCancel", false, true, w32::kIdCancel,
                                  "MSR will change to USB hid keyboard interface",
                                  "ZUR URU VED Ededodu", true, true},
+                      // Back to the interface the reader is on: no question, and the
+                      // block follows the box, so Save sends no switch.
                       SwitchCase{"CheckedOnVcomAsksNothing", false, false, w32::kIdOk, nullptr, "",
-                                 true, false}),
+                                 true, true}),
     [](const auto& info) { return std::string(info.param.title); });
+
+// A change of mind after a confirmed switch: the block follows the box back, so Save
+// sends the interface the box shows.
+TEST_F(UiWindow, InterfaceBoxAndSwitchAgreeAfterAChangeOfMind) {
+  reader_cif = true;
+  for (const bool usb : {true, false}) {
+    SCOPED_TRACE(usb ? "usb" : "vcom");
+    reader.kq1 = usb ? 0x00 : 0x01;
+    TForm1& f = usb ? create_usb() : create_vcom();
+    fos.message_box_answers = {w32::kIdOk};
+    f.CheckBox13->user_click();  // to the other interface, confirmed
+    EXPECT_EQ(get_bit(blk(), Bit::vcomif), usb);
+    f.CheckBox13->user_click();  // and back again
+    EXPECT_EQ(fos.message_boxes.size(), 1u);
+    EXPECT_EQ(f.CheckBox13->Checked(), !usb);
+    EXPECT_EQ(get_bit(blk(), Bit::vcomif), !usb);
+    fresh();
+  }
+}
 
 TEST_F(UiWindow, UsbReaderInVcomModeAsksAtCreationAndCancelClearsTheSwitch) {
   reader_cif = true;
