@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
+#include "transport/transports.h"
 #include "transport/usb/usb.h"
 #include "transport/vcom/vcom.h"
 #include "ui/Unit1.h"

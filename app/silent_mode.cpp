@@ -2,9 +2,7 @@
 #include "common/flags.h"
 #include "common/log.h"
 #include "settings/settings_file.h"
-#include "transport/ps2/ps2.h"
-#include "transport/usb/usb.h"
-#include "transport/vcom/vcom.h"
+#include "transport/transports.h"
 
 namespace msr {
 
@@ -13,12 +11,12 @@ int silent_mode(int pos) {
   readf();
   // Exactly one transport; what it reports does not change the exit code.
   if (g_shell.usb) {
-    setusb(1);
-    setusb1(1);
+    g_transports.setusb(1);
+    g_transports.setusb1(1);
   } else if (g_shell.vcom) {
-    setcom(1);
+    g_transports.setcom(1);
   } else {
-    setps2();
+    g_transports.setps2();
   }
   return pos;
 }

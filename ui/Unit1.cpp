@@ -17,11 +17,6 @@
 
 namespace msr {
 
-Transports real_transports() {
-  return Transports{[](int mode) { return setcom(mode); }, [](int mode) { return setusb(mode); },
-                    [](int mode) { return setusb1(mode); }, [] { setps2(); }};
-}
-
 namespace {
 
 using Handler = void (TForm1::*)(TObject*);

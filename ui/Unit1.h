@@ -2,24 +2,10 @@
 // ShowSettings and every handler. Its one instance is Form1.
 #pragma once
 
-#include <functional>
-
+#include "transport/transports.h"
 #include "ui/framework/forms.h"
 
 namespace msr {
-
-// The transport operations the window calls. They default to the real transports;
-// tests put scripted ones in their place.
-struct Transports {
-  std::function<int(int)> setcom;
-  std::function<int(int)> setusb;
-  std::function<int(int)> setusb1;
-  std::function<void()> setps2;
-};
-// The real setcom, setusb, setusb1 and setps2.
-Transports real_transports();
-// What TForm1 calls; reset_process_state puts the real ones back.
-inline Transports g_transports = real_transports();
 
 class TForm1 : public TForm {
  public:

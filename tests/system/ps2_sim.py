@@ -51,6 +51,14 @@ class Driver:
     def running(self):
         return "RUNNING" in _sc("query", self.service).stdout
 
+    def wait_running(self, seconds):
+        deadline = time.monotonic() + seconds
+        while not self.running():
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.2)
+        return True
+
     def install(self):
         """Creates and starts the kernel service; its device is there once this returns."""
         self.remove()
@@ -62,12 +70,13 @@ class Driver:
                       "binPath=", windows_path(binary))
         if created.returncode != 0:
             raise RuntimeError(f"sc create {self.service}: {created.stdout}")
-        # Right after a fresh prefix the first start can fail: look, and try again.
+        # Right after a fresh prefix the first start can fail, and on a busy machine the
+        # service may take a while to report running: look for a few seconds, and start
+        # it again if it still doesn't.
         for _ in range(3):
             started = _sc("start", self.service)
-            if self.running():
+            if self.wait_running(5):
                 break
-            time.sleep(0.5)
         if not self.running():
             raise RuntimeError(f"sc start {self.service}: {started.stdout}")
 

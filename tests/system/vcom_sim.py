@@ -267,10 +267,18 @@ class VcomPorts:
             self._mapped.add(port)
         _set_ports({f"COM{p}": d for p, d in self.devices.items()})
         restart_wineserver(expect=[f"COM{p}" for p in self.devices])
-        for port, device in self.devices.items():
-            target = os.readlink(DOSDEVICES / f"com{port}")
-            if target != device:
-                raise RuntimeError(f"com{port} -> {target}, wanted {device}")
+        # A port listed before the restart is listed at once, while Wine's mount manager
+        # may still be pointing its link at the new device: wait for the links too.
+        deadline = time.monotonic() + 20
+        while True:
+            links = _com_links()
+            wrong = {p: links.get(f"com{p}") for p, d in self.devices.items()
+                     if links.get(f"com{p}") != d}
+            if not wrong:
+                break
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"links {wrong}, wanted {self.devices}")
+            time.sleep(0.2)
 
     def env(self, extra=None):
         """Environment for a Wine process that should see the modem lines."""
