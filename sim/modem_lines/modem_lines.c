@@ -1,8 +1,14 @@
-/* Preloaded into Wine processes (LD_PRELOAD): gives pseudo-terminals the modem lines of a
- * real serial port. A pseudo-terminal has none, so ioctl(TIOCMGET) fails on it and Wine's
- * GetCommModemStatus with it; a simulated reader on a pseudo-terminal then looks like a port
- * with nothing attached. Wine's serial code runs in the calling process, so answering the
- * ioctl here is enough.
+/* Preloaded into Wine processes and into the native serial tests (LD_PRELOAD): gives
+ * pseudo-terminals the modem lines of a real serial port. A pseudo-terminal has none, so
+ * ioctl(TIOCMGET) fails on it, and with it Wine's GetCommModemStatus and libserialport's
+ * sp_open; a simulated reader on a pseudo-terminal then looks like a port with nothing
+ * attached. Wine's serial code runs in the calling process, so answering the ioctl here is
+ * enough.
+ *
+ * A pseudo-terminal is known by its device number (the slaves' majors 136..143), not by
+ * the path it was opened as: libserialport opens only ports that sysfs knows, so the
+ * native tests bind-mount a pseudo-terminal over such a node (/dev/tty63) in a private
+ * mount namespace, and the program then opens it under that name.
  *
  * Which lines are on comes from the file named by MSR_MODEM_LINES, read again at every
  * query so that a test can change it between runs:
@@ -10,12 +16,14 @@
  *   # path          lines
  *   /dev/pts/7      cts dsr
  *   /dev/pts/8      none
- *   /dev/pts/9      dsr
+ *   /dev/tty63      dsr           (the path it was opened as also names it)
  *   *               cts dsr       (every other pseudo-terminal)
  *
  * Lines: cts, dsr, ri, cd; "on" means cts dsr; "none" or "off" means no line. Without the
  * variable, the file or a matching entry, a pseudo-terminal holds CTS and DSR on, like a
- * port with a reader attached. Every other descriptor and request goes to the real ioctl.
+ * port with a reader attached. Setting the lines a port drives (TIOCMSET, TIOCMBIS,
+ * TIOCMBIC, as libserialport does when it opens a port) succeeds on a pseudo-terminal.
+ * Every other descriptor and request goes to the real ioctl.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -25,6 +33,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,8 +60,10 @@ static int parse_lines(char* words) {
   return lines;
 }
 
-/* The lines configured for `path`: its own entry first, else the "*" entry, else on. */
-static int lines_for(const char* path) {
+/* The lines configured for a pseudo-terminal known as `name` (its /dev/pts path) or
+ * `opened` (the path it was opened as): an entry for either first, else the "*" entry,
+ * else on. */
+static int lines_for(const char* name, const char* opened) {
   const char* file = getenv("MSR_MODEM_LINES");
   int lines = kDefaultLines;
   int have_own = 0;
@@ -64,7 +76,7 @@ static int lines_for(const char* path) {
     size_t n = strcspn(p, " \t\r\n");
     char* rest = p + n;
     if (*rest) *rest++ = '\0';
-    if (!strcmp(p, path)) {
+    if (!strcmp(p, name) || !strcmp(p, opened)) {
       lines = parse_lines(rest);
       have_own = 1;
     } else if (!strcmp(p, "*")) {
@@ -75,26 +87,34 @@ static int lines_for(const char* path) {
   return lines;
 }
 
-/* The pseudo-terminal path behind `fd`, or 0 when it is something else. */
-static int pts_path(int fd, char* path, size_t size) {
+/* Whether `fd` is a pseudo-terminal slave; if so, its /dev/pts path goes to `name` and the
+ * path it was opened as to `opened`. */
+static int pty_slave(int fd, char* name, size_t name_size, char* opened, size_t opened_size) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return 0;
+  unsigned int ma = major(st.st_rdev), mi = minor(st.st_rdev);
+  if (ma < 136 || ma > 143) return 0;
+  snprintf(name, name_size, "/dev/pts/%u", (ma - 136) * 256 + mi);
   char link[64];
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  ssize_t n = readlink(link, path, size - 1);
-  if (n <= 0) return 0;
-  path[n] = '\0';
-  return strncmp(path, "/dev/pts/", 9) == 0 && path[9] >= '0' && path[9] <= '9';
+  ssize_t n = readlink(link, opened, opened_size - 1);
+  opened[n > 0 ? n : 0] = '\0';
+  return 1;
 }
 
-/* The modem-line query on a pseudo-terminal is answered here; everything else goes to
- * the C library's own entry point of that name. */
-static int answer(const char* real_name, ioctl_fn* real, int fd, unsigned long request,
-                  void* arg) {
+/* The modem-line requests on a pseudo-terminal are answered here; everything else goes
+ * to the C library's own entry point of that name. */
+static int answer(const char* real_name, ioctl_fn* real, int fd, unsigned long request, void* arg) {
   if (!*real) *real = (ioctl_fn)dlsym(RTLD_NEXT, real_name);
-  if (request == TIOCMGET && arg) {
-    char path[256];
+  int query = request == TIOCMGET;
+  int drive = request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
+  if ((query || drive) && arg) {
+    char name[64], opened[256];
     int saved = errno;
-    if (pts_path(fd, path, sizeof path)) {
-      *(int*)arg = lines_for(path);
+    if (pty_slave(fd, name, sizeof name, opened, sizeof opened)) {
+      /* The lines a port drives (RTS, DTR) lead nowhere on a pseudo-terminal: setting
+       * them succeeds and changes nothing, as on a port with nothing that listens. */
+      if (query) *(int*)arg = lines_for(name, opened);
       errno = saved;
       return 0;
     }
