@@ -50,8 +50,8 @@ CIF_QUERY = bytes.fromhex("1d4d52d013")
 RESET_CMD = bytes.fromhex("1d4d52ffaa")
 
 
-def check_built():
-    for f in (READER_EXE, *MODEM_LINES_LIBS):
+def check_built(files=(READER_EXE, *MODEM_LINES_LIBS)):
+    for f in files:
         if not f.exists():
             raise RuntimeError(f"{f} is not built (build the native configuration)")
 
@@ -141,7 +141,7 @@ class Reader:
     """One simulated reader: the vcom_reader process, its state file and its record."""
 
     def __init__(self, port, directory, **state):
-        check_built()
+        check_built([READER_EXE])
         self.port = port
         self.directory = Path(directory)
         self.directory.mkdir(parents=True, exist_ok=True)

@@ -1,0 +1,103 @@
+"""The Linux serial backend: the vCOM transport through libserialport against simulated
+readers, driven by posix_vcom as msrprofile drives it. Exits 77 (skipped) when the machine
+can't give the readers a port that libserialport opens (see linux_serial.py)."""
+
+import os
+import sys
+import unittest
+
+import linux_serial
+from vcom_sim import CIF_QUERY, JIS2_QUERY, READ_CMD, RESET_CMD, WRITE_PREFIX
+
+DRIVER = linux_serial.NATIVE / "tests" / "system" / "posix_vcom"
+
+
+def reports(run):
+    """What the driver printed about each reader it read: (COM text, path, fifteen bytes)."""
+    found, lines = [], run.stdout.splitlines()
+    for i, line in enumerate(lines):
+        if line.startswith("reader "):
+            _, com, path = line.split()
+            found.append((com, path, bytes.fromhex(lines[i + 1].removeprefix("block "))))
+    return found
+
+
+class LinuxSerialTest(unittest.TestCase):
+    def setUp(self):
+        self.ports = linux_serial.LinuxSerial()
+        self.addCleanup(self.ports.close)
+
+    def drive(self, *args):
+        return self.ports.run([DRIVER, *args])
+
+    def test_reader_with_cts_dsr_is_found_and_read(self):
+        r = self.ports.reader(p2j=0x46, mr6=0x05, kq1=0x21, jis=1)
+        run = self.drive("read", r.node)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        [(com, path, block)] = reports(run)
+        self.assertEqual((com, path), ("COM1", r.node))
+        self.assertEqual(block[:9], r.settings()[:9])  # base block and kq1: what vCOM reads
+        self.assertIn("jis 1 cif 1", run.stdout)
+        self.assertEqual(r.record(), [READ_CMD, JIS2_QUERY, CIF_QUERY])
+        # The bind mount lived in the test's namespace only.
+        self.assertEqual(os.major(os.stat(r.node).st_rdev), 4)
+
+    def test_write_sends_the_block_resets_and_reads_back(self):
+        r = self.ports.reader()
+        wanted = bytes.fromhex("46 09 23 3a 3a 2f 00 00 00 00 00 00 00 00 00")
+        run = self.drive("write", wanted.hex(), r.node)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        state = r.settings()
+        self.assertEqual(state[:7], wanted[:7])
+        self.assertEqual(state[7], 0x13)  # the firmware byte is the reader's own
+        self.assertEqual(state[8], wanted[8])
+        self.assertEqual(r.state()["writes"], 1)
+        # kq1 bit 0 clear on a reader that can switch: the keyboard interface needs a reset.
+        self.assertEqual(r.state()["resets"], 1)
+        self.assertIn(WRITE_PREFIX + wanted[:7] + wanted[8:9], r.record())
+        self.assertIn(RESET_CMD, r.record())
+        before, after = reports(run)
+        self.assertEqual(after[2][:9], state[:9])
+
+    def test_port_without_modem_lines_is_not_used(self):
+        r = self.ports.reader()
+        self.ports.set_lines(r.node, cts=False, dsr=False)
+        run = self.drive("read", r.node)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn("no reader", run.stdout)
+        self.assertIn(" getms=1, ms=0 ", run.stderr)  # opened, asked, found no line on
+        self.assertEqual(r.record(), [])
+
+    def test_silent_reader_is_given_up_after_the_time_out(self):
+        r = self.ports.reader(silent=1)
+        run = self.drive("read", r.node)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertEqual(r.record(), [READ_CMD])
+        # 100 ms for the reader to gather, then 216 ms of read time-out: never less.
+        self.assertGreaterEqual(run.elapsed, 0.316)
+
+    def test_first_port_in_order_that_answers_is_used(self):
+        first, second = self.ports.reader(p2j=0x41), self.ports.reader(p2j=0x42)
+        run = self.drive("read", first.node, second.node)
+        self.assertEqual([(c, p, b[0]) for c, p, b in reports(run)], [("COM2", first.node, 0x41)])
+        self.assertEqual(second.record(), [])
+
+    def test_probe_goes_on_past_a_silent_port(self):
+        silent, answering = self.ports.reader(silent=1), self.ports.reader(p2j=0x42)
+        run = self.drive("read", silent.node, answering.node)
+        self.assertEqual([(c, p) for c, p, _ in reports(run)], [("COM1", answering.node)])
+        self.assertEqual(silent.record(), [READ_CMD])
+
+    def test_port_is_held_exclusively(self):
+        r = self.ports.reader()
+        run = self.drive("lock", r.node)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn("second open: error 5", run.stdout)  # ERROR_ACCESS_DENIED, as on Windows
+
+
+if __name__ == "__main__":
+    reason = linux_serial.unavailable()
+    if reason:
+        print(f"skipped: {reason}")
+        sys.exit(linux_serial.SKIP)
+    unittest.main(verbosity=2)
