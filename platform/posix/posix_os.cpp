@@ -3,6 +3,7 @@
 
 #include <libserialport.h>
 #include <linux/serial.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -45,8 +46,10 @@ constexpr char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 // The errno behind a failed libserialport call.
 int sp_errno(sp_return r) {
   switch (r) {
-    case SP_ERR_FAIL:
-      return sp_last_error_code();
+    case SP_ERR_FAIL: {
+      int e = sp_last_error_code();
+      return e != 0 ? e : EIO;
+    }
     case SP_ERR_MEM:
       return ENOMEM;
     case SP_ERR_SUPP:
@@ -352,8 +355,11 @@ class PosixOs final : public Os {
     if (p == nullptr) return false;
     if ((flags & ~w32::kPurgeAll) != 0) return fail(kErrInvalidParameter);
     // The abort flags end pending overlapped work, which a synchronous port never has.
+    // Output is cleared only while the port still holds some: on a pseudo-terminal the
+    // flush would also drop what the other side has been sent but not yet read, which a
+    // Windows port, whose writes complete once sent, never takes back.
     int buffers = ((flags & kPurgeRxClear) ? SP_BUF_INPUT : 0) |
-                  ((flags & kPurgeTxClear) ? SP_BUF_OUTPUT : 0);
+                  ((flags & kPurgeTxClear) && sp_output_waiting(p->port) > 0 ? SP_BUF_OUTPUT : 0);
     if (buffers == 0) return true;
     sp_return r = sp_flush(p->port, static_cast<sp_buffer>(buffers));
     if (r != SP_OK) return fail(win32_error(sp_errno(r)));
