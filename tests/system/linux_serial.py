@@ -73,14 +73,6 @@ def unavailable():
     return None
 
 
-class Run:
-    def __init__(self, proc, elapsed):
-        self.returncode = proc.returncode
-        self.stdout = proc.stdout
-        self.stderr = proc.stderr
-        self.elapsed = elapsed
-
-
 class LinuxSerial:
     """The simulated readers of one test and the namespace their command runs in."""
 
@@ -127,7 +119,7 @@ class LinuxSerial:
         start = time.monotonic()
         proc = subprocess.run(cmd, env=full_env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)
-        return Run(proc, time.monotonic() - start)
+        return rig.Run(proc, time.monotonic() - start)
 
     def close(self):
         for r in self.readers:
