@@ -4,7 +4,9 @@ msrsetup.exe in it, and its files (the log, the settings file) as a user would s
 import atexit
 import os
 import shutil
+import signal
 import subprocess
+import sys
 import time
 import unittest
 from pathlib import Path
@@ -38,43 +40,86 @@ def wine_env(extra=None):
     return env
 
 
-_xvfb = None
+# A ctest run without a display keeps one Xvfb and one wineserver for all the test files:
+# `rig.py start` (a fixture test) starts them and writes "<pid> <display>" here;
+# `rig.py stop` ends them.
+SESSION = BUILD / "rig-session"
+QUIET = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 
 
-def ensure_display():
-    """Windows need an X display: use the one we have, or start a private Xvfb."""
-    global _xvfb
-    if os.environ.get("DISPLAY"):
-        return
+def _start_xvfb(**popen):
+    """Starts an Xvfb on a free display; returns the process and the display (":N")."""
     r, w = os.pipe()
-    _xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24",
-                              "-nolisten", "tcp"], pass_fds=(w,), stderr=subprocess.DEVNULL)
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"], pass_fds=(w,), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **popen)
     os.close(w)
     number = os.read(r, 16).decode().strip()
     os.close(r)
-    os.environ["DISPLAY"] = ":" + number
-    atexit.register(_xvfb.kill)
+    return xvfb, ":" + number
+
+
+def _end_wineserver():
     # A wineserver kept from an earlier run holds a desktop on that run's display, which
-    # is gone: windows of this run would never appear. End it; ensure_prefix starts a
-    # fresh one, whose desktop uses the new display.
-    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
-             "stderr": subprocess.DEVNULL}
-    subprocess.run(["wineserver", "-k"], env=wine_env(), check=False, **quiet)
-    subprocess.run(["wineserver", "-w"], env=wine_env(), check=False, **quiet)
+    # may be gone: windows of this run would never appear. End it; ensure_prefix starts a
+    # fresh one, whose desktop uses the display of this run.
+    subprocess.run(["wineserver", "-k"], env=wine_env(), check=False, **QUIET)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), check=False, **QUIET)
+
+
+def _session():
+    """(pid, display) of the session's Xvfb while it runs, else None."""
+    try:
+        pid, display = SESSION.read_text().split()
+        cmdline = Path(f"/proc/{pid}/cmdline").read_bytes()
+    except (OSError, ValueError):
+        return None
+    return (int(pid), display) if cmdline.split(b"\0")[0].endswith(b"Xvfb") else None
+
+
+def ensure_display():
+    """Windows need an X display: the one we have, the session's, or a private Xvfb."""
+    if os.environ.get("DISPLAY"):
+        return
+    session = _session()
+    if session:
+        os.environ["DISPLAY"] = session[1]
+        return
+    xvfb, os.environ["DISPLAY"] = _start_xvfb()
+    atexit.register(xvfb.kill)
+    _end_wineserver()
+
+
+def start_session():
+    """One Xvfb (unless there is a display) and one wineserver for the test files to come.
+    Both are detached: ctest waits for nothing that still holds the test's output."""
+    stop_session()
+    if not os.environ.get("DISPLAY"):
+        xvfb, os.environ["DISPLAY"] = _start_xvfb(start_new_session=True)
+        SESSION.write_text(f"{xvfb.pid} {os.environ['DISPLAY']}\n")
+        _end_wineserver()
+    ensure_prefix()
+
+
+def stop_session():
+    """Ends what start_session started; with a display of the caller's, nothing."""
+    session = _session()
+    if session:
+        _end_wineserver()
+        os.kill(session[0], signal.SIGTERM)
+    SESSION.unlink(missing_ok=True)
 
 
 def ensure_prefix():
     """Makes the prefix once and keeps one wineserver for the run."""
     subprocess.run(["bash", "-c", f'source "{SOURCE}/scripts/wine-env.sh" && '
                     f'msr_wine_env "{BUILD}" && msr_wine_prefix'], check=True)
-    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, **QUIET)
     # The server, and the service manager, driver host and desktop process that the first
     # Wine process of a fresh server starts, keep the standard handles they inherit for as
     # long as they live: a captured run (or ctest itself) would wait for its pipes forever.
     # So the server gets no pipe, and a throw-away process with null handles starts the rest.
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), check=False, **QUIET)
 
 
 def workdir(name):
@@ -139,3 +184,8 @@ class WineTestCase(unittest.TestCase):
             if f.exists():
                 f.chmod(0o644)
                 f.unlink()
+
+
+if __name__ == "__main__":
+    # python3 rig.py start|stop: the ctest fixtures around the system tests.
+    {"start": start_session, "stop": stop_session}[sys.argv[1]]()
