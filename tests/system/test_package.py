@@ -1,0 +1,62 @@
+"""The package a technician copies to a terminal (scripts/package): unpacked into a fresh
+folder on drive C, its files are the program with its help texts beside it and a SHA-256
+list that checks, and the program runs from there."""
+
+import shutil
+import subprocess
+import tempfile
+import zipfile
+from pathlib import Path
+
+import rig
+import usb_sim
+
+SETTINGS = bytes([0x46, 0x28, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x99,
+                  0x81, 0x82, 0x03, 0x04, 0x05, 0x06, 0x07])
+
+
+class PackageTest(rig.WineTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.dist = Path(tempfile.mkdtemp(prefix="package-", dir=rig.BUILD))
+        cls.zip = cls.dist / "msrsetup-win32.zip"
+        subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
+                        "--out", str(cls.zip)], check=True, stdout=subprocess.DEVNULL)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dist, ignore_errors=True)
+        for name in ("pkg", "pkgsim", "t"):
+            shutil.rmtree(rig.DRIVE_C / name, ignore_errors=True)
+        super().tearDownClass()
+
+    def setUp(self):
+        super().setUp()
+        self.folder = rig.workdir("pkg")
+        with zipfile.ZipFile(self.zip) as z:
+            self.names = z.namelist()
+            z.extractall(self.folder)
+
+    def test_program_help_texts_and_their_sums(self):
+        self.assertEqual(self.names, ["msrsetup.exe", "usbmsrhelp.txt", "ps2msrhelp.txt",
+                                      "SHA256SUMS"])
+        check = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=self.folder,
+                               capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        listed = [line.split("  ", 1)[1] for line in
+                  (self.folder / "SHA256SUMS").read_text().splitlines()]
+        self.assertEqual(listed, self.names[:-1])
+        self.assertEqual((self.folder / "msrsetup.exe").read_bytes(), rig.EXE.read_bytes())
+
+    def test_unpacked_program_programs_a_usb_reader(self):
+        # The reader's library goes beside the program, as a technician installs it; the
+        # program is started from another folder.
+        reader = usb_sim.Reader(rig.workdir("pkgsim"))
+        usb_sim.install(self.folder, exe=False)
+        rig.WINDOWS_INI.write_bytes(SETTINGS)
+        run = rig.run_exe(["-u", "-s"], rig.workdir("t"), exe=self.folder / "msrsetup.exe",
+                          env=reader.env())
+        self.assertEqual(run.returncode, 3)
+        self.assertEqual(reader.state()["base"], list(SETTINGS[:7]) + [0x13])
+        self.assertEqual(reader.names(), ["SetID", "OpenUSB", "SetMrStateBuf", "CloseUSB"])
