@@ -1,0 +1,106 @@
+"""Silent programming of a USB reader (msrsetup -u -s with the stand-in doziv.dll), the whole
+process from start to exit, against a GUI program that imports the same system DLLs and
+does next to nothing (tools/plaindlls.exe): wall time, CPU time and peak resident memory
+of the Linux process that runs each, under the same Wine with the same warm wineserver,
+the two interleaved. Prints figures; asserts nothing.
+
+Neither program opens a window, but every Wine GUI process attaches to Wine's desktop
+process, which needs an X display to stay up: without one, each run would start it anew
+and the figures would be Wine's. So, as on a terminal with a desktop, the runs get the
+display there is, or a private Xvfb on a machine without one. CPU time is printed beside
+wall time as a cross-check that other work on the machine does not sway.
+
+    python3 bench/silent_start.py [--build BUILD] [--runs N]
+
+Goals: time ratio <= 1.1, peak memory ratio <= 1.1.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+# p2j mr1..mr7 kq1..kq7, as a technician's settings file holds them.
+SETTINGS = bytes([0x46, 0x28, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x99,
+                  0x81, 0x82, 0x03, 0x04, 0x05, 0x06, 0x07])
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default=str(ROOT / "build" / "windows"))
+    ap.add_argument("--runs", type=int, default=20)
+    a = ap.parse_args()
+    os.environ["MSR_BUILD_DIR"] = str(Path(a.build).resolve())
+    os.environ["MSR_SOURCE_DIR"] = str(ROOT)
+    sys.path.insert(0, str(ROOT / "tests" / "system"))
+    import rig
+    import usb_sim
+
+    for f in (rig.EXE, rig.TOOLS / "plaindlls.exe"):
+        if not f.exists():
+            sys.exit(f"{f} is not built")
+    rig.ensure_display()
+    rig.ensure_prefix()
+
+    inst = rig.workdir("bench-silent")
+    app = usb_sim.install(inst)
+    shutil.copy(rig.TOOLS / "plaindlls.exe", inst / "plaindlls.exe")
+    reader = usb_sim.Reader(Path(tempfile.mkdtemp(prefix="bench-usb-", dir=rig.BUILD)))
+    rig.WINDOWS_INI.write_bytes(SETTINGS)
+    programs = {"msrsetup.exe": [str(app), "-u", "-s"],
+                "plaindlls.exe": [str(inst / "plaindlls.exe")]}
+
+    def measure(args):
+        reader.set()
+        reader.clear_record()
+        start = time.monotonic()
+        # Files, not pipes: Wine's services may outlive the run holding its handles.
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.Popen(["wine"] + args, cwd=inst, env=rig.wine_env(reader.env()),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+            # The wine launcher execs the loader, which runs the program in this same
+            # process: its peak resident set is the program's, Wine's share included.
+            _, status, usage = os.wait4(proc.pid, 0)
+            proc.returncode = os.waitstatus_to_exitcode(status)
+        return (time.monotonic() - start, usage.ru_utime + usage.ru_stime, usage.ru_maxrss,
+                proc.returncode)
+
+    results = {name: [] for name in programs}
+    try:
+        # One warm-up run of each: the first start after a server start pays for the prefix.
+        for args in programs.values():
+            measure(args)
+        for _ in range(a.runs):
+            for name, args in programs.items():
+                results[name].append(measure(args))
+    finally:
+        rig.WINDOWS_INI.unlink(missing_ok=True)
+        shutil.rmtree(reader.folder, ignore_errors=True)
+        shutil.rmtree(inst, ignore_errors=True)
+
+    print(f"silent start to exit under Wine, {a.runs} runs each, interleaved, warm wineserver")
+    print(f"{'program':<15}{'median ms':>10}{'min ms':>9}{'max ms':>9}{'cpu ms':>8}"
+          f"{'peak KiB':>10}{'exit codes':>12}")
+    med, cpu, mem = {}, {}, {}
+    for name, rows in results.items():
+        times = [r[0] * 1000 for r in rows]
+        med[name] = statistics.median(times)
+        cpu[name] = statistics.median(r[1] * 1000 for r in rows)
+        mem[name] = statistics.median(r[2] for r in rows)
+        codes = sorted({r[3] for r in rows})
+        print(f"{name:<15}{med[name]:>10.1f}{min(times):>9.1f}{max(times):>9.1f}"
+              f"{cpu[name]:>8.1f}{mem[name]:>10.0f}{str(codes):>12}")
+    mine, plain = "msrsetup.exe", "plaindlls.exe"
+    print(f"time ratio msrsetup/plain: {med[mine] / med[plain]:.2f} (goal <= 1.1); "
+          f"cpu time ratio {cpu[mine] / cpu[plain]:.2f}")
+    print(f"peak memory ratio msrsetup/plain: {mem[mine] / mem[plain]:.2f} (goal <= 1.1)")
+
+
+if __name__ == "__main__":
+    main()
