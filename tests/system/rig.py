@@ -51,8 +51,7 @@ def _start_xvfb(**popen):
     """Starts an Xvfb on a free display; returns the process and the display (":N")."""
     r, w = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=(w,), stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **popen)
+                             "-nolisten", "tcp"], pass_fds=(w,), **QUIET, **popen)
     os.close(w)
     number = os.read(r, 16).decode().strip()
     os.close(r)
