@@ -4,14 +4,8 @@
 #include <cstdio>
 
 namespace msr {
-namespace {
 
-struct BitPlace {
-  std::uint8_t SettingsBlock::*field;
-  int bit;
-};
-
-BitPlace place(Bit bit) {
+BitPlace bit_place(Bit bit) {
   switch (bit) {
     case Bit::altnum:
       return {&SettingsBlock::p2j, 7};
@@ -47,25 +41,29 @@ BitPlace place(Bit bit) {
   return {&SettingsBlock::kq7, 0};  // unreachable: every enumerator is listed above
 }
 
-}  // namespace
-
 void load_base_block(SettingsBlock& b, const unsigned char* bytes) {
-  b.p2j = bytes[0], b.mr1 = bytes[1], b.mr2 = bytes[2], b.mr3 = bytes[3];
-  b.mr4 = bytes[4], b.mr5 = bytes[5], b.mr6 = bytes[6], b.mr7 = bytes[7];
+  for (int i = 0; i < kBaseBlockSize; ++i) b.*kFields[i].member = bytes[i];
 }
 
 void store_base_block(const SettingsBlock& b, unsigned char* bytes) {
-  const unsigned char base[8] = {b.p2j, b.mr1, b.mr2, b.mr3, b.mr4, b.mr5, b.mr6, b.mr7};
-  for (int i = 0; i < 8; ++i) bytes[i] = base[i];
+  for (int i = 0; i < kBaseBlockSize; ++i) bytes[i] = b.*kFields[i].member;
+}
+
+void load_block(SettingsBlock& b, const unsigned char* bytes) {
+  for (int i = 0; i < kBlockSize; ++i) b.*kFields[i].member = bytes[i];
+}
+
+void store_block(const SettingsBlock& b, unsigned char* bytes) {
+  for (int i = 0; i < kBlockSize; ++i) bytes[i] = b.*kFields[i].member;
 }
 
 bool get_bit(const SettingsBlock& b, Bit bit) {
-  BitPlace p = place(bit);
+  BitPlace p = bit_place(bit);
   return ((b.*p.field >> p.bit) & 1) != 0;
 }
 
 void set_bit(SettingsBlock& b, Bit bit, bool on) {
-  BitPlace p = place(bit);
+  BitPlace p = bit_place(bit);
   std::uint8_t mask = static_cast<std::uint8_t>(1u << p.bit);
   b.*p.field = static_cast<std::uint8_t>(on ? (b.*p.field | mask) : (b.*p.field & ~mask));
 }
@@ -84,6 +82,12 @@ void reset_to_defaults(SettingsBlock& b, DefaultSet set, bool vcom) {
       break;
   }
   b.kq1 &= 0x01;
+}
+
+SettingsBlock default_block(DefaultSet set) {
+  SettingsBlock b{};
+  reset_to_defaults(b, set, false);
+  return b;
 }
 
 std::string make_fwtext(std::uint8_t mr7) {

@@ -20,9 +20,27 @@ struct SettingsBlock {
   std::uint8_t kq1 = 0, kq2 = 0, kq3 = 0, kq4 = 0, kq5 = 0, kq6 = 0, kq7 = 0;
 };
 
+// The fifteen bytes in the order they travel and stand in a settings file: p2j,
+// mr1..mr7 (the base block), kq1..kq7 (the extended block).
+struct Field {
+  const char* name;  // as the log and the profiles name it
+  std::uint8_t SettingsBlock::*member;
+};
+inline constexpr int kBlockSize = 15;
+inline constexpr int kBaseBlockSize = 8;
+inline constexpr Field kFields[kBlockSize] = {
+    {"p2j", &SettingsBlock::p2j}, {"mr1", &SettingsBlock::mr1}, {"mr2", &SettingsBlock::mr2},
+    {"mr3", &SettingsBlock::mr3}, {"mr4", &SettingsBlock::mr4}, {"mr5", &SettingsBlock::mr5},
+    {"mr6", &SettingsBlock::mr6}, {"mr7", &SettingsBlock::mr7}, {"kq1", &SettingsBlock::kq1},
+    {"kq2", &SettingsBlock::kq2}, {"kq3", &SettingsBlock::kq3}, {"kq4", &SettingsBlock::kq4},
+    {"kq5", &SettingsBlock::kq5}, {"kq6", &SettingsBlock::kq6}, {"kq7", &SettingsBlock::kq7}};
+
 // The base block as it travels: p2j, mr1..mr7, eight bytes in that order.
 void load_base_block(SettingsBlock& b, const unsigned char* bytes);
 void store_base_block(const SettingsBlock& b, unsigned char* bytes);
+// All fifteen bytes, in the order of a settings file.
+void load_block(SettingsBlock& b, const unsigned char* bytes);
+void store_block(const SettingsBlock& b, unsigned char* bytes);
 
 // The named single bits of the block.
 enum class Bit {
@@ -46,13 +64,30 @@ enum class Bit {
 bool get_bit(const SettingsBlock& b, Bit bit);
 void set_bit(SettingsBlock& b, Bit bit, bool on);
 
+// Where a named bit lives: its byte and its number in it (0 is the least significant).
+struct BitPlace {
+  std::uint8_t SettingsBlock::*field;
+  int bit;
+};
+BitPlace bit_place(Bit bit);
+inline constexpr Bit kAllBits[] = {Bit::altnum,  Bit::tabend,    Bit::t1off,   Bit::t2off,
+                                   Bit::t3off,   Bit::lecodes,   Bit::lrc,     Bit::addcr,
+                                   Bit::vcomif,  Bit::dosmode,   Bit::vendorcls, Bit::numlock,
+                                   Bit::nocr,    Bit::android,   Bit::sendascii};
+
 // kq2 bits 0..3: keyboard language index.
+inline constexpr std::uint8_t kLangMask = 0x0F;
 inline int lang(const SettingsBlock& b) {
-  return b.kq2 & 0x0F;
+  return b.kq2 & kLangMask;
 }
 inline void set_lang(SettingsBlock& b, int index) {
-  b.kq2 = static_cast<std::uint8_t>((b.kq2 & 0xF0) | (index & 0x0F));
+  b.kq2 = static_cast<std::uint8_t>((b.kq2 & ~kLangMask) | (index & kLangMask));
 }
+// The languages by index, as the window lists them; indexes 8..15 have no name.
+inline constexpr const char* kLanguageNames[] = {"USA",     "Poland(214)", "German",  "Spanish",
+                                                 "Italian", "French",      "Holland", "Portugal"};
+// The host OS by the android bit: clear, set.
+inline constexpr const char* kHostOsNames[] = {"Windows", "Android"};
 
 enum class DefaultSet { english, jis2, non_english };
 
@@ -60,6 +95,9 @@ enum class DefaultSet { english, jis2, non_english };
 // Non-English set for a virtual COM reader has no delay and p2j 46h; kq1 keeps only
 // its interface bit; kq2..kq7 are kept.
 void reset_to_defaults(SettingsBlock& b, DefaultSet set, bool vcom);
+// A default set as a whole block: the reset applied to the initial block, so mr7 is 0
+// and the extended block is all zero.
+SettingsBlock default_block(DefaultSet set);
 
 // "." followed by mr7 in lower-case hexadecimal.
 std::string make_fwtext(std::uint8_t mr7);

@@ -186,10 +186,6 @@ const char* const kGroupTabOrder[] = {"CMB_LanguageType",
                                       "Button13",
                                       "CheckBox5"};
 
-const char* const kOsItems[] = {"Windows", "Android"};
-const char* const kLanguageItems[] = {"USA",     "Poland(214)", "German",  "Spanish",
-                                      "Italian", "French",      "Holland", "Portugal"};
-
 constexpr char kVersionSuffix[] = "  v5.02";
 constexpr char kNoMsr[] = "No MSR Detected!";
 constexpr char kVcomNoMsrTitle[] = "VOV EZE rAZO ZOR Udozadi";
@@ -306,8 +302,8 @@ void TForm1::build_layout() {
       combo->OnChange = bind(row.change);
     }
   }
-  CMB_LanguageForOS->SetItems({std::begin(kOsItems), std::end(kOsItems)});
-  CMB_LanguageType->SetItems({std::begin(kLanguageItems), std::end(kLanguageItems)});
+  CMB_LanguageForOS->SetItems({std::begin(kHostOsNames), std::end(kHostOsNames)});
+  CMB_LanguageType->SetItems({std::begin(kLanguageNames), std::end(kLanguageNames)});
   int position = 0;
   for (const char* name : kWindowTabOrder) {
     static_cast<TWinControl*>(FindControl(name))->SetTabOrder(position++);

@@ -28,7 +28,6 @@ static_assert(kIoctlVersion == 0x80FF0040u && kIoctlT8042 == 0x80FF0038u &&
 
 constexpr std::uint32_t kVersionSize = 9;
 constexpr std::uint32_t kIoSize = sizeof(Ps2State::io);
-constexpr std::uint32_t kBaseBlockSize = 8;  // p2j, mr1..mr7
 constexpr std::uint32_t kTouchSize = 1024;
 // A write the reader took answers with at least this many bytes.
 constexpr std::uint32_t kWmrMinReply = 20;
