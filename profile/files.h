@@ -1,0 +1,31 @@
+// What the commands read and write: a settings file (fifteen raw bytes) or a profile
+// (TOML), told apart by name alone: a name ending in ".toml", in any case, is a profile;
+// any other name is a settings file. Content can't decide it: fifteen bytes of text can be
+// both.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "profile/codec.h"
+
+namespace msr::profile {
+
+bool is_profile_name(const std::string& path);
+
+struct Loaded {
+  std::optional<Bytes> bytes;
+  std::vector<std::string> errors;  // each names the file, and line and column where known
+};
+// A settings file must hold exactly fifteen bytes. msrsetup itself would load a shorter
+// one into its transport presets and ignore bytes past the fifteenth; either way the file
+// says something else than the configuration it seems to hold, so it is refused here.
+Loaded load(const std::string& path);
+
+// Writes `content` to `path` in one step: `path` holds the old bytes or the new ones,
+// never a part, and is left as it was when anything fails.
+bool write_replacing(const std::string& path, std::string_view content, std::string* why);
+
+}  // namespace msr::profile
