@@ -374,8 +374,11 @@ Built build(std::string_view text) {
     table = toml::parse(text);
   } catch (const toml::parse_error& e) {
     std::string what(e.description());
-    if (what.find("cannot redefine existing") != std::string::npos) {
-      what = "a key is given more than once (" + what + "); each key may appear once";
+    // The parser names the key between single quotes.
+    const std::size_t open = what.find('\''), close = what.rfind('\'');
+    if (what.find("cannot redefine existing") != std::string::npos && open < close) {
+      what = "key " + quoted(what.substr(open + 1, close - open - 1)) +
+             " is given more than once; each key may appear once";
     }
     result.problems.push_back(at(e.source(), "not a valid profile: " + what));
     return result;

@@ -1,0 +1,158 @@
+// msrprofile's commands as a user runs them: exit codes, what is printed, and which files
+// exist afterwards, in a private folder.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "profile/cli.h"
+#include "profile/codec.h"
+#include "profile/files.h"
+
+namespace msr::profile {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kEnglish("\x46\x08%;;?\0\0\0\0\0\0\0\0\0", 15);
+
+class ProfileCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "msrprofile-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string path(const std::string& name) const { return (dir / name).string(); }
+  void put(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  std::string get(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  int run(std::vector<std::string> args) {
+    args.insert(args.begin(), "msrprofile");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    out.str(""), err.str("");
+    return profile::run(static_cast<int>(argv.size()), argv.data(), out, err);
+  }
+
+  fs::path dir;
+  std::ostringstream out, err;
+};
+
+TEST(ProfileFiles, ANameEndingInTomlIsAProfile) {
+  EXPECT_TRUE(is_profile_name("a.toml"));
+  EXPECT_TRUE(is_profile_name("C:\\p\\A.TOML"));
+  EXPECT_FALSE(is_profile_name("toml"));
+  EXPECT_FALSE(is_profile_name("msr.ini"));
+  EXPECT_FALSE(is_profile_name("a.toml.ini"));
+}
+
+TEST_F(ProfileCli, ASettingsFileHasExactlyFifteenBytes) {
+  const std::pair<std::size_t, const char*> rows[] = {
+      {0, "has 0 bytes; a settings file has 15"},
+      {14, "has 14 bytes; a settings file has 15 (msrsetup would keep"},
+      {16, "has 16 bytes; a settings file has 15 (msrsetup would ignore the rest)"},
+      {kMaxProfileBytes + 2, "has more than 1048576 bytes"}};
+  for (const auto& [size, message] : rows) {
+    put("s.ini", std::string(size, '\x46'));
+    EXPECT_EQ(run({"show", path("s.ini")}), kExitBadInput) << size;
+    EXPECT_EQ(err.str().rfind(path("s.ini") + ": " + message, 0), 0u) << err.str();
+    EXPECT_EQ(out.str(), "");
+  }
+}
+
+TEST_F(ProfileCli, BuildWritesTheFifteenBytesOverAnExistingFile) {
+  put("p.toml", "inter_character_delay = 2\n");
+  put("msr.ini", "old");
+  EXPECT_EQ(run({"build", path("p.toml"), "-o", path("msr.ini")}), kExitOk) << err.str();
+  EXPECT_EQ(get("msr.ini"), kEnglish.substr(0, 6) + '\x02' + kEnglish.substr(7));
+  EXPECT_EQ(files(), (std::vector<std::string>{"msr.ini", "p.toml"}));
+}
+
+TEST_F(ProfileCli, ABadProfileChangesNoFile) {
+  put("p.toml", "send_lrc = 1\n");
+  put("msr.ini", "old");
+  EXPECT_EQ(run({"build", path("p.toml"), "-o", path("msr.ini")}), kExitBadInput);
+  EXPECT_EQ(err.str().rfind(path("p.toml") + ":1:12: key \"send_lrc\": found an integer", 0), 0u)
+      << err.str();
+  EXPECT_EQ(get("msr.ini"), "old");
+  EXPECT_EQ(files(), (std::vector<std::string>{"msr.ini", "p.toml"}));
+}
+
+TEST_F(ProfileCli, AnOutputThatCantBeWrittenExitsFive) {
+  put("p.toml", "");
+  EXPECT_EQ(run({"build", path("p.toml"), "-o", path("no/such/folder/msr.ini")}), kExitNotWritten);
+  EXPECT_EQ(err.str().rfind(path("no/such/folder/msr.ini") + ": not written: ", 0), 0u);
+}
+
+TEST_F(ProfileCli, ShowAndBuildGoBothWays) {
+  put("a.ini", kEnglish);
+  EXPECT_EQ(run({"show", path("a.ini"), "-o", path("a.toml")}), kExitOk);
+  EXPECT_EQ(get("a.toml"), show(to_bytes(default_block(DefaultSet::english))));
+  EXPECT_EQ(run({"show", path("a.toml")}), kExitOk);
+  EXPECT_EQ(out.str(), get("a.toml"));
+  EXPECT_EQ(run({"build", path("a.toml"), "-o", path("b.ini")}), kExitOk);
+  EXPECT_EQ(get("b.ini"), kEnglish);
+}
+
+TEST_F(ProfileCli, DiffExitsZeroForTheSameAndOneForADifference) {
+  put("a.ini", kEnglish);
+  put("b.toml", "ending_code = 0x0D\nsend_lrc = true\n");
+  EXPECT_EQ(run({"diff", path("a.ini"), path("a.ini")}), kExitOk);
+  EXPECT_EQ(out.str(), "the same configuration\n");
+  EXPECT_EQ(run({"diff", path("a.ini"), path("b.toml")}), kExitDiffers);
+  EXPECT_EQ(out.str(), "--- " + path("a.ini") + "\n+++ " + path("b.toml") +
+                           "\nending_code: \"?\" -> 0x0D\nsend_lrc: false -> true\n"
+                           "2 options differ\n");
+  EXPECT_EQ(run({"diff", "--json", path("b.toml"), path("nothing.ini")}), kExitBadInput);
+  EXPECT_EQ(out.str(), "");
+}
+
+TEST_F(ProfileCli, UsageErrorsExitSixtyFourAndHelpZero) {
+  put("p.toml", "");
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"frobnicate"},
+      {"show"},
+      {"build", path("p.toml")},
+      {"build", path("p.toml"), "-o", path("x.toml")},
+      {"show", path("p.toml"), "-o", path("x.ini")},
+      {"show", path("p.toml"), "--json", "-o", path("x.toml")},
+      {"diff", path("p.toml")}};
+  for (const auto& args : wrong) EXPECT_EQ(run(args), kExitUsage) << ::testing::PrintToString(args);
+  EXPECT_EQ(files(), std::vector<std::string>{"p.toml"});
+  for (const char* command : {"show", "build", "diff"}) {
+    EXPECT_EQ(run({command, "--help"}), kExitOk);
+    EXPECT_NE(out.str().find(std::string("msrprofile ") + command), std::string::npos) << out.str();
+  }
+  EXPECT_EQ(run({"--version"}), kExitOk);
+  EXPECT_EQ(out.str().rfind("msrprofile ", 0), 0u);
+}
+
+TEST(ProfileResources, TheShippedProfilesAreTheDefaultSets) {
+  const std::pair<const char*, DefaultSet> sets[] = {{"english.toml", DefaultSet::english},
+                                                     {"jis2.toml", DefaultSet::jis2},
+                                                     {"non-english.toml", DefaultSet::non_english}};
+  for (const auto& [name, set] : sets) {
+    std::ifstream in(std::string(MSR_SOURCE_DIR) + "/resources/profiles/" + name, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), show(to_bytes(default_block(set))))
+        << name;
+  }
+}
+
+}  // namespace
+}  // namespace msr::profile
