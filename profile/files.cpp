@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "platform/files.h"
 
@@ -78,10 +79,12 @@ Loaded load(const std::string& path) {
   }
   Built built = build(c.bytes);
   for (const Problem& p : built.problems) {
-    std::string where = path;
-    if (p.line > 0) where += ":" + std::to_string(p.line);
-    if (p.column > 0) where += ":" + std::to_string(p.column);
-    result.errors.push_back(where + ": " + p.message);
+    std::ostringstream line;
+    line << path;
+    if (p.line > 0) line << ':' << p.line;
+    if (p.column > 0) line << ':' << p.column;
+    line << ": " << p.message;
+    result.errors.push_back(line.str());
   }
   result.bytes = built.bytes;
   return result;
