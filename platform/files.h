@@ -9,8 +9,10 @@
 namespace msr {
 
 // Creates a new, empty file of a name no other file has, in the folder of `target`, and
-// opens it for binary writing. Null, with `why` set, when it can't.
-std::FILE* create_file_beside(const std::string& target, std::string* created, std::string* why);
+// opens it for writing: as text (the platform's line ends) or as bytes. Null, with `why`
+// set, when it can't.
+std::FILE* create_file_beside(const std::string& target, bool text, std::string* created,
+                              std::string* why);
 
 // Renames `from` to `to`, replacing a file `to` that exists: MoveFileExA with
 // MOVEFILE_REPLACE_EXISTING on Windows (rename there refuses an existing target),

@@ -40,9 +40,9 @@ std::optional<Bytes> load_or_report(Io io, const std::string& path) {
   return loaded.bytes;
 }
 
-int write_or_report(Io io, const std::string& path, std::string_view content) {
+int write_or_report(Io io, const std::string& path, std::string_view content, bool text) {
   std::string why;
-  if (write_replacing(path, content, &why)) return kExitOk;
+  if (write_replacing(path, content, text, &why)) return kExitOk;
   io.err << path << ": not written: " << why << "\n";
   return kExitNotWritten;
 }
@@ -67,7 +67,7 @@ int cmd_show(Io io, const ShowArgs& a) {
     print_json(io, block_json(a.file, *bytes));
     return kExitOk;
   }
-  if (!a.output.empty()) return write_or_report(io, a.output, show(*bytes));
+  if (!a.output.empty()) return write_or_report(io, a.output, show(*bytes), true);
   io.out << show(*bytes);
   return kExitOk;
 }
@@ -84,7 +84,8 @@ int cmd_build(Io io, const BuildArgs& a) {
   std::optional<Bytes> bytes = load_or_report(io, a.profile);
   if (!bytes) return kExitBadInput;
   return write_or_report(io, a.output,
-                         std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+                         std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+                         false);
 }
 
 struct DiffArgs {

@@ -90,9 +90,10 @@ Loaded load(const std::string& path) {
   return result;
 }
 
-bool write_replacing(const std::string& path, std::string_view content, std::string* why) {
+bool write_replacing(const std::string& path, std::string_view content, bool text,
+                     std::string* why) {
   std::string temp;
-  std::FILE* f = create_file_beside(path, &temp, why);
+  std::FILE* f = create_file_beside(path, text, &temp, why);
   if (f == nullptr) return false;
   bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
   ok = std::fflush(f) == 0 && ok;

@@ -25,7 +25,9 @@ struct Loaded {
 Loaded load(const std::string& path);
 
 // Writes `content` to `path` in one step: `path` holds the old bytes or the new ones,
-// never a part, and is left as it was when anything fails.
-bool write_replacing(const std::string& path, std::string_view content, std::string* why);
+// never a part, and is left as it was when anything fails. Text gets the platform's line
+// ends (CR LF on Windows, whose Notepad shows a bare LF as no break before Windows 10).
+bool write_replacing(const std::string& path, std::string_view content, bool text,
+                     std::string* why);
 
 }  // namespace msr::profile

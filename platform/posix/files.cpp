@@ -9,7 +9,8 @@
 
 namespace msr {
 
-std::FILE* create_file_beside(const std::string& target, std::string* created, std::string* why) {
+std::FILE* create_file_beside(const std::string& target, bool text, std::string* created,
+                              std::string* why) {
   std::string::size_type cut = target.rfind('/');
   std::string name = (cut == std::string::npos ? std::string() : target.substr(0, cut + 1)) +
                      ".msrXXXXXX";
@@ -23,7 +24,7 @@ std::FILE* create_file_beside(const std::string& target, std::string* created, s
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
   *created = name;
-  std::FILE* file = ::fdopen(fd, "wb");
+  std::FILE* file = ::fdopen(fd, text ? "w" : "wb");
   if (file == nullptr) {
     *why = std::strerror(errno);
     ::close(fd);

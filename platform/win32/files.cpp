@@ -17,7 +17,8 @@ std::string folder_of(const std::string& path) {
 
 }  // namespace
 
-std::FILE* create_file_beside(const std::string& target, std::string* created, std::string* why) {
+std::FILE* create_file_beside(const std::string& target, bool text, std::string* created,
+                              std::string* why) {
   char name[MAX_PATH];
   // Creates the file, under a name that was free.
   if (::GetTempFileNameA(folder_of(target).c_str(), "msr", 0, name) == 0) {
@@ -25,7 +26,7 @@ std::FILE* create_file_beside(const std::string& target, std::string* created, s
     return nullptr;
   }
   *created = name;
-  std::FILE* file = std::fopen(name, "wb");
+  std::FILE* file = std::fopen(name, text ? "w" : "wb");
   if (file == nullptr) {
     *why = error_text("fopen");
     ::DeleteFileA(name);
