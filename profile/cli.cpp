@@ -78,14 +78,16 @@ struct BuildArgs {
 
 int cmd_build(Io io, const BuildArgs& a) {
   if (is_profile_name(a.output)) {
-    return usage(io, "build -o: a settings file's name must not end in .toml, or it would be "
-                     "read back as a profile: " + a.output);
+    return usage(io,
+                 "build -o: a settings file's name must not end in .toml, or it would be "
+                 "read back as a profile: " +
+                     a.output);
   }
   std::optional<Bytes> bytes = load_or_report(io, a.profile);
   if (!bytes) return kExitBadInput;
-  return write_or_report(io, a.output,
-                         std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
-                         false);
+  return write_or_report(
+      io, a.output, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+      false);
 }
 
 struct DiffArgs {
@@ -125,19 +127,22 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
       "5 output not written, 64 wrong command line.");
 
   ShowArgs show_args;
-  CLI::App* show_cmd = app.add_subcommand("show", "Print FILE as a profile (TOML), every option by name");
+  CLI::App* show_cmd =
+      app.add_subcommand("show", "Print FILE as a profile (TOML), every option by name");
   show_cmd->add_option("FILE", show_args.file, "settings file or profile")->required();
   show_cmd->add_flag("--json", show_args.json, "print one JSON document instead");
   show_cmd->add_option("-o,--output", show_args.output, "write the profile to PROFILE.toml instead")
       ->excludes("--json");
 
   BuildArgs build_args;
-  CLI::App* build_cmd = app.add_subcommand("build", "Make the fifteen-byte settings file from PROFILE");
+  CLI::App* build_cmd =
+      app.add_subcommand("build", "Make the fifteen-byte settings file from PROFILE");
   build_cmd->add_option("PROFILE", build_args.profile, "profile (or settings file)")->required();
   build_cmd->add_option("-o,--output", build_args.output, "the settings file to write")->required();
 
   DiffArgs diff_args;
-  CLI::App* diff_cmd = app.add_subcommand("diff", "Compare two settings files or profiles, option by option");
+  CLI::App* diff_cmd =
+      app.add_subcommand("diff", "Compare two settings files or profiles, option by option");
   diff_cmd->add_option("A", diff_args.a, "settings file or profile")->required();
   diff_cmd->add_option("B", diff_args.b, "settings file or profile")->required();
   diff_cmd->add_flag("--json", diff_args.json, "print one JSON document instead");

@@ -8,13 +8,13 @@ namespace msr::profile {
 
 // Documented in the README; fleet tools depend on them.
 enum Exit : int {
-  kExitOk = 0,           // done; diff: the same configuration
-  kExitDiffers = 1,      // diff: the configurations differ
-  kExitNoReader = 2,     // no reader answered
-  kExitBadInput = 3,     // a settings file or profile can't be read or is not valid
-  kExitReaderFailed = 4, // the reader did not answer properly
-  kExitNotWritten = 5,   // the output file could not be written
-  kExitUsage = 64,       // the command line is wrong
+  kExitOk = 0,            // done; diff: the same configuration
+  kExitDiffers = 1,       // diff: the configurations differ
+  kExitNoReader = 2,      // no reader answered
+  kExitBadInput = 3,      // a settings file or profile can't be read or is not valid
+  kExitReaderFailed = 4,  // the reader did not answer properly
+  kExitNotWritten = 5,    // the output file could not be written
+  kExitUsage = 64,        // the command line is wrong
 };
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

@@ -1,8 +1,9 @@
 #include "profile/codec.h"
 
+#include <toml++/toml.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <toml++/toml.h>
 
 namespace msr::profile {
 namespace {
@@ -124,16 +125,18 @@ std::vector<Option> make_options() {
       all.push_back(Option{field, field + ", a byte that no option names, kept as it stands",
                            Kind::other_bits, i, rest, false, true});
     } else {
-      all.push_back(Option{field + "_other_bits",
-                           field + " bits " + bit_list(rest) +
-                               ", which no option names, kept as they stand",
-                           Kind::other_bits, i, rest, false, true});
+      all.push_back(
+          Option{field + "_other_bits",
+                 field + " bits " + bit_list(rest) + ", which no option names, kept as they stand",
+                 Kind::other_bits, i, rest, false, true});
     }
   }
   return all;
 }
 
-bool printable(unsigned code) { return code >= 0x20 && code <= 0x7E; }
+bool printable(unsigned code) {
+  return code >= 0x20 && code <= 0x7E;
+}
 
 // A short, printable rendering of what a profile gave, for messages.
 std::string quoted(std::string_view s) {
@@ -245,7 +248,7 @@ Reading read_value(const Option& o, const toml::node& v) {
       if (i == nullptr) break;
       if (i->get() < 0 || i->get() > 0xFF || (i->get() & ~o.mask) != 0) {
         return out_of_range(o.hex && i->get() >= 0 && i->get() <= 0xFF ? hex2(i->get())
-                                                                          : std::to_string(i->get()));
+                                                                       : std::to_string(i->get()));
       }
       return {static_cast<std::uint8_t>(i->get()), {}};
   }
@@ -291,8 +294,8 @@ std::optional<Problem> not_a_profile_text(std::string_view text) {
   if (text.size() > kMaxProfileBytes) {
     return Problem{0, 0, "larger than " + std::to_string(kMaxProfileBytes) + " bytes: no profile"};
   }
-  if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
-                           (text[0] == '\xFE' && text[1] == '\xFF'))) {
+  if (text.size() >= 2 &&
+      ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
     return Problem{0, 0,
                    "UTF-16 text (as PowerShell's > writes it); a profile is UTF-8: save it as "
                    "UTF-8, or let msrprofile show -o write it"};
@@ -395,8 +398,8 @@ Built build(std::string_view text) {
     }
     Reading r = read_value(*o, node);
     if (!r.raw) {
-      result.problems.push_back(at(node.source(), "key " + quoted(name) + ": " + r.trouble +
-                                                      "; allowed: " + allowed(*o)));
+      result.problems.push_back(at(
+          node.source(), "key " + quoted(name) + ": " + r.trouble + "; allowed: " + allowed(*o)));
       continue;
     }
     bytes[o->field] = static_cast<std::uint8_t>((bytes[o->field] & ~o->mask) | *r.raw);

@@ -32,10 +32,10 @@ struct Option {
   std::string name;     // the key in a profile and the name in JSON
   std::string comment;  // one line, where the bits live included
   Kind kind;
-  int field;                // index into kFields
-  std::uint8_t mask;        // the bits of that byte the option stands for
-  bool inverted = false;    // flag: true stands for a clear bit
-  bool hex = false;         // numbers are written in hexadecimal
+  int field;                            // index into kFields
+  std::uint8_t mask;                    // the bits of that byte the option stands for
+  bool inverted = false;                // flag: true stands for a clear bit
+  bool hex = false;                     // numbers are written in hexadecimal
   std::vector<std::string> names = {};  // choice: clear, set; language: by index
 };
 

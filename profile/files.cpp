@@ -39,10 +39,12 @@ std::string settings_size_problem(std::size_t size) {
   const std::string has = size > kMaxProfileBytes ? "more than " + std::to_string(kMaxProfileBytes)
                                                   : std::to_string(size);
   if (size < kBlockSize) {
-    return "has " + has + " bytes; a settings file has 15 (msrsetup would keep its "
+    return "has " + has +
+           " bytes; a settings file has 15 (msrsetup would keep its "
            "switch-dependent presets for the missing ones)";
   }
-  return "has " + has + " bytes; a settings file has 15 (msrsetup would ignore the rest); "
+  return "has " + has +
+         " bytes; a settings file has 15 (msrsetup would ignore the rest); "
          "a profile's name ends in .toml";
 }
 

@@ -44,8 +44,8 @@ nlohmann::ordered_json block_json(const std::string& file, const Bytes& b) {
   return doc;
 }
 
-nlohmann::ordered_json diff_json(const std::string& file_a, const Bytes& a, const std::string& file_b,
-                         const Bytes& b) {
+nlohmann::ordered_json diff_json(const std::string& file_a, const Bytes& a,
+                                 const std::string& file_b, const Bytes& b) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const Option* o : differences(a, b)) {
     list.push_back({{"name", o->name},

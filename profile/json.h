@@ -21,8 +21,8 @@ nlohmann::ordered_json block_json(const std::string& file, const Bytes& b);
 // One side of a difference: {"value", "raw"}.
 nlohmann::ordered_json side_json(const Option& o, const Bytes& b);
 // {"same", "a": {"file", "bytes"}, "b": {"file", "bytes"}, "differences": [difference...]}
-nlohmann::ordered_json diff_json(const std::string& file_a, const Bytes& a, const std::string& file_b,
-                         const Bytes& b);
+nlohmann::ordered_json diff_json(const std::string& file_a, const Bytes& a,
+                                 const std::string& file_b, const Bytes& b);
 
 std::string hex_bytes(const Bytes& b);
 

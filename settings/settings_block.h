@@ -70,10 +70,6 @@ struct BitPlace {
   int bit;
 };
 BitPlace bit_place(Bit bit);
-inline constexpr Bit kAllBits[] = {Bit::altnum,  Bit::tabend,    Bit::t1off,   Bit::t2off,
-                                   Bit::t3off,   Bit::lecodes,   Bit::lrc,     Bit::addcr,
-                                   Bit::vcomif,  Bit::dosmode,   Bit::vendorcls, Bit::numlock,
-                                   Bit::nocr,    Bit::android,   Bit::sendascii};
 
 // kq2 bits 0..3: keyboard language index.
 inline constexpr std::uint8_t kLangMask = 0x0F;

@@ -12,8 +12,8 @@ namespace msr {
 std::FILE* create_file_beside(const std::string& target, bool text, std::string* created,
                               std::string* why) {
   std::string::size_type cut = target.rfind('/');
-  std::string name = (cut == std::string::npos ? std::string() : target.substr(0, cut + 1)) +
-                     ".msrXXXXXX";
+  std::string name =
+      (cut == std::string::npos ? std::string() : target.substr(0, cut + 1)) + ".msrXXXXXX";
   int fd = ::mkstemp(name.data());
   if (fd < 0) {
     *why = std::strerror(errno);
