@@ -10,6 +10,7 @@ import rig
 # Each program we ship, in the build tree, with its subsystem.
 PROGRAMS = [
     ("msrsetup.exe", "gui"),
+    ("msrprofile.exe", "console"),
 ]
 
 
