@@ -67,17 +67,6 @@ SerialPortInfo describe(const sp_port* port) {
 
 }  // namespace
 
-const char* transport_name(PortTransport transport) {
-  switch (transport) {
-    case PortTransport::usb:
-      return "usb";
-    case PortTransport::bluetooth:
-      return "bluetooth";
-    default:
-      return "native";
-  }
-}
-
 std::vector<SerialPortInfo> list_serial_ports(std::string* error) {
   std::vector<SerialPortInfo> ports;
   sp_port** list = nullptr;

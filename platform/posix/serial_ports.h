@@ -20,8 +20,17 @@ struct SerialPortInfo {
   std::string usb_manufacturer, usb_product, usb_serial;  // "" when not given
 };
 
-// "native", "usb" or "bluetooth".
-const char* transport_name(PortTransport transport);
+// "native", "usb" or "bluetooth". Inline: msrprofile's Windows build names them too.
+inline const char* transport_name(PortTransport transport) {
+  switch (transport) {
+    case PortTransport::usb:
+      return "usb";
+    case PortTransport::bluetooth:
+      return "bluetooth";
+    default:
+      return "native";
+  }
+}
 
 // The system's serial ports, ordered. When the system can't be asked, an empty list and
 // the reason in *error (when given).

@@ -177,7 +177,9 @@ int tchctl() {
 
 void setps2() {
   Ps2State& s = g_ps2;
-  if (dopen(0) == invalid_handle()) return;
+  s.block_taken = false;
+  s.driver_opened = dopen(0) != invalid_handle();
+  if (!s.driver_opened) return;
 
   // Give the driver and the reader a moment, and the window a chance to paint.
   os().Sleep(500);
@@ -185,7 +187,10 @@ void setps2() {
   t8042();
   for (int attempt = 0; attempt < kWmrAttempts; ++attempt) {
     os().ProcessMessages();
-    if (wmr() != 0) break;
+    if (wmr() != 0) {
+      s.block_taken = true;
+      break;
+    }
     // Audible only for whoever is watching with the log on.
     if (log_on()) os().Beep(2000, 100);
   }

@@ -12,6 +12,10 @@ struct Ps2State {
   Handle hd = invalid_handle();  // open keyboard-wedge driver
   std::uint32_t win95_f = 0;     // the driver opened is the 9x one
   unsigned char io[64] = {};     // driver I/O buffer, in and out of every control call
+  // What the last setps2 came to, for a caller that reports it: a keyboard-wedge driver
+  // opened, and the reader took the block.
+  bool driver_opened = false;
+  bool block_taken = false;
 };
 inline Ps2State g_ps2;
 

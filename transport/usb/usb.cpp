@@ -48,19 +48,36 @@ bool exists(const char* path) {
   return os().GetFileAttributesA(path) != w32::kInvalidFileAttributes;
 }
 
+struct HidLookup {
+  std::string path;       // in the system directory; empty when that can't be had
+  std::uint32_t len = 0;  // what the system-directory query answered
+  bool present = false;
+};
+
 // hid.dll in the system directory, or in one of the two classic system folders when the
-// system directory can't be had. Logs what it looked at.
-bool hid_present(const char* op) {
+// system directory can't be had.
+HidLookup find_hid() {
+  HidLookup h;
   char dir[kPathSize] = {};
-  const std::uint32_t len = os().GetSystemDirectoryA(dir, kPathSize);
+  h.len = os().GetSystemDirectoryA(dir, kPathSize);
   // A length of the buffer size or more is the size the path would need: nothing was
   // copied, which is no better than a failed query.
-  const bool have_dir = len != 0 && len < kPathSize;
+  const bool have_dir = h.len != 0 && h.len < kPathSize;
   dir[kPathSize - 1] = '\0';
-  const std::string path = have_dir ? std::string(dir) + "\\hid.dll" : std::string();
-  log_write(" in %s, HIDpath=%s, %lu \n", op, path.c_str(), static_cast<unsigned long>(len));
-  if (have_dir) return exists(path.c_str());
-  return exists("c:\\windows\\system\\hid.dll") || exists("c:\\winnt\\system32\\hid.dll");
+  if (have_dir) {
+    h.path = std::string(dir) + "\\hid.dll";
+    h.present = exists(h.path.c_str());
+  } else {
+    h.present = exists("c:\\windows\\system\\hid.dll") || exists("c:\\winnt\\system32\\hid.dll");
+  }
+  return h;
+}
+
+// find_hid, and what it looked at in the log.
+bool hid_present(const char* op) {
+  const HidLookup h = find_hid();
+  log_write(" in %s, HIDpath=%s, %lu \n", op, h.path.c_str(), static_cast<unsigned long>(h.len));
+  return h.present;
 }
 
 // doziv.dll by absolute path only, in the program's own folder, then the system folder,
@@ -253,6 +270,10 @@ bool write_ext(const Library& lib, std::int32_t& status) {
 }
 
 }  // namespace
+
+bool hid_dll_present() {
+  return find_hid().present;
+}
 
 int setusb(int mode) {
   if (log_on()) log_write(" in setusb at %ld, mode=%d \n", os().time(), mode);

@@ -11,6 +11,11 @@ struct UsbState {
 };
 inline UsbState g_usb;
 
+// Whether the platform's hid.dll is where setusb and setusb1 look for it, without a log
+// line or a message box: a program without a window asks this first, since both
+// operations show a message box when it is missing.
+bool hid_dll_present();
+
 // Mode 0 reads p2j, mr1..mr7 and the capability replies (jis, cif) from the reader; any
 // other mode writes p2j, mr1..mr7. Returns 0 on success, 2 when hid.dll is missing (after
 // its message box), 9 on failure; with nofail every failure counts as success.
