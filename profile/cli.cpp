@@ -1,12 +1,17 @@
 #include "profile/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <ostream>
 #include <string>
 
+#include "common/log.h"
 #include "profile/codec.h"
+#include "profile/device.h"
 #include "profile/files.h"
 #include "profile/json.h"
+#include "profile/output.h"
+#include "transport/vcom/vcom.h"
 
 #ifndef MSR_VERSION
 #define MSR_VERSION "0"
@@ -14,43 +19,6 @@
 
 namespace msr::profile {
 namespace {
-
-constexpr std::size_t kMaxErrorsShown = 20;
-
-struct Io {
-  std::ostream& out;
-  std::ostream& err;
-};
-
-// Paths from a Windows command line are in the ANSI code page, not UTF-8: let the JSON
-// writer replace what it can't encode rather than throw.
-void print_json(Io io, const nlohmann::ordered_json& doc) {
-  io.out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-}
-
-// The file's bytes, or the problems printed and nothing.
-std::optional<Bytes> load_or_report(Io io, const std::string& path) {
-  Loaded loaded = load(path);
-  for (std::size_t i = 0; i < loaded.errors.size() && i < kMaxErrorsShown; ++i) {
-    io.err << loaded.errors[i] << "\n";
-  }
-  if (loaded.errors.size() > kMaxErrorsShown) {
-    io.err << path << ": " << loaded.errors.size() - kMaxErrorsShown << " more problems\n";
-  }
-  return loaded.bytes;
-}
-
-int write_or_report(Io io, const std::string& path, std::string_view content, bool text) {
-  std::string why;
-  if (write_replacing(path, content, text, &why)) return kExitOk;
-  io.err << path << ": not written: " << why << "\n";
-  return kExitNotWritten;
-}
-
-int usage(Io io, const std::string& text) {
-  io.err << text << "\nRun with --help for more information.\n";
-  return kExitUsage;
-}
 
 struct ShowArgs {
   std::string file, output;
@@ -114,17 +82,123 @@ int cmd_diff(Io io, const DiffArgs& d) {
   return differ.empty() ? kExitOk : kExitDiffers;
 }
 
+// How a command line names the reader's transport.
+struct TransportArgs {
+  bool usb = false, ps2 = false;
+  std::string vcom;  // "0" for --vcom alone, N for --vcom=N
+  std::string port;
+  CLI::Option* vcom_option = nullptr;
+
+  void add_to(CLI::App* cmd) {
+    cmd->add_flag("--usb", usb, "the reader on USB HID (Windows, with the reader's doziv.dll)");
+    vcom_option = cmd->add_flag(
+        "--vcom{0}", vcom,
+        "the reader on a virtual COM port: probe the ports as msrsetup -v does, or only COM N "
+        "with --vcom=N (Windows)");
+    cmd->add_option("--port", port,
+                    "the reader on this serial port: COMn or \\\\.\\COMn on Windows, a device "
+                    "path such as /dev/ttyACM0 on Linux");
+    cmd->add_flag("--ps2", ps2, "the reader on PS/2 (Windows; written, never read)");
+  }
+};
+
+// "COM5" or "\\.\COM5", any case, a number 1..298 without leading zeros; 0 otherwise.
+int com_number(std::string name) {
+  if (name.rfind("\\\\.\\", 0) == 0) name.erase(0, 4);
+  if (name.size() < 4 || name.size() > 6) return 0;
+  for (int i = 0; i < 3; ++i)
+    name[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+  if (name.compare(0, 3, "COM") != 0 || name[3] == '0') return 0;
+  int n = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n < kComSlots ? n : 0;
+}
+
+// The reader's transport from the command line; nullopt after a usage message.
+std::optional<Target> target_of(Io io, const Host& host, const TransportArgs& t,
+                                const std::string& command, int* exit) {
+  const bool vcom = t.vcom_option->count() > 0, port = !t.port.empty();
+  *exit = kExitUsage;
+  const int given = int(t.usb) + int(vcom) + int(port) + int(t.ps2);
+  if (given != 1) {
+    usage(io, command + ": name the reader's transport once: --usb, --vcom[=N] or --port PATH" +
+                  (command == "write" ? ", or --ps2" : ""));
+    return std::nullopt;
+  }
+  Target target;
+  if (t.ps2) {
+    if (command != "write") {
+      usage(io, command +
+                    " --ps2: a PS/2 reader can't be read; its keyboard-wedge driver only "
+                    "takes a configuration (write FILE --ps2 sends one)");
+      return std::nullopt;
+    }
+    target.transport = Transport::ps2;
+  } else if (t.usb) {
+    target.transport = Transport::usb;
+  } else {
+    target.transport = Transport::vcom;
+    if (vcom) {
+      const std::string& n = t.vcom;
+      target.com = n == "0" ? 0 : com_number("COM" + n);
+      if (target.com == 0 && n != "0") {
+        usage(io, command + " --vcom=" + n + ": COM port numbers go from 1 to " +
+                      std::to_string(kComSlots - 1));
+        return std::nullopt;
+      }
+      if (target.com != 0 && !host.windows) {
+        usage(io, command + " --vcom=" + n +
+                      ": COM numbers are Windows names; on Linux name the port by its path, "
+                      "e.g. --port /dev/ttyACM0");
+        return std::nullopt;
+      }
+    } else if (host.windows) {
+      target.com = com_number(t.port);
+      if (target.com == 0) {
+        usage(io, command + " --port " + t.port +
+                      ": on Windows a port is COMn or \\\\.\\COMn, n "
+                      "from 1 to " +
+                      std::to_string(kComSlots - 1));
+        return std::nullopt;
+      }
+    } else {
+      target.path = t.port;
+    }
+  }
+  *exit = kExitOk;
+  return target;
+}
+
+// The device commands keep the same diagnostic log as msrsetup: "\msr.log", only when it
+// exists.
+struct DeviceLog {
+  DeviceLog(int argc, const char* const* argv) {
+    log_open();
+    std::string line;
+    for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? " " : "") + argv[i];
+    log_write(" msrprofile %s: %s \n", MSR_VERSION, line.c_str());
+  }
+  ~DeviceLog() { log_close(); }
+};
+
 }  // namespace
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  return run(argc, argv, out, err, Host{});
+}
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const Host& host) {
   Io io{out, err};
   CLI::App app{"msrprofile: reader configurations as readable profiles (TOML)", "msrprofile"};
   app.set_version_flag("--version", std::string("msrprofile ") + MSR_VERSION);
   app.require_subcommand(1);
   app.footer(
       "A FILE whose name ends in .toml is a profile; any other is a fifteen-byte settings file.\n"
-      "Exit codes: 0 done or the same, 1 differ, 3 bad settings file or profile, "
-      "5 output not written, 64 wrong command line.");
+      "Exit codes: 0 done or the same, 1 differ, 2 no reader, 3 bad settings file or profile, "
+      "4 the reader did not answer properly, 5 output not written, 64 wrong command line.");
 
   ShowArgs show_args;
   CLI::App* show_cmd =
@@ -147,6 +221,37 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   diff_cmd->add_option("B", diff_args.b, "settings file or profile")->required();
   diff_cmd->add_flag("--json", diff_args.json, "print one JSON document instead");
 
+  ReadArgs read_args;
+  TransportArgs read_transport;
+  CLI::App* read_cmd = app.add_subcommand(
+      "read", "Read the attached reader into a profile (standard output or -o) or a settings file");
+  read_transport.add_to(read_cmd);
+  read_cmd->add_option("-o,--output", read_args.output,
+                       "write it to FILE: a profile when the name ends in .toml, else a settings "
+                       "file");
+  read_cmd->add_flag("--profile", read_args.profile, "insist on a profile (-o NAME.toml)");
+  read_cmd->add_flag("--json", read_args.json, "print one JSON document");
+
+  WriteArgs write_args;
+  TransportArgs write_transport;
+  CLI::App* write_cmd = app.add_subcommand(
+      "write", "Program the reader from FILE: read it, write, read back and compare");
+  write_cmd->add_option("FILE", write_args.file, "settings file or profile")->required();
+  write_transport.add_to(write_cmd);
+
+  VerifyArgs verify_args;
+  TransportArgs verify_transport;
+  CLI::App* verify_cmd = app.add_subcommand(
+      "verify", "Read the reader and compare it with FILE (0 the same, 1 it differs)");
+  verify_cmd->add_option("FILE", verify_args.file, "settings file or profile")->required();
+  verify_transport.add_to(verify_cmd);
+  verify_cmd->add_flag("--json", verify_args.json, "print one JSON document");
+
+  bool ports_json = false;
+  CLI::App* ports_cmd = app.add_subcommand(
+      "ports", "List the serial ports --vcom probes, in the order it probes them");
+  ports_cmd->add_flag("--json", ports_json, "print one JSON document");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -155,7 +260,32 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   }
   if (show_cmd->parsed()) return cmd_show(io, show_args);
   if (build_cmd->parsed()) return cmd_build(io, build_args);
-  return cmd_diff(io, diff_args);
+  if (diff_cmd->parsed()) return cmd_diff(io, diff_args);
+
+  int exit = kExitOk;
+  if (ports_cmd->parsed()) {
+    DeviceLog log(argc, argv);
+    return cmd_ports(io, host, ports_json);
+  }
+  if (read_cmd->parsed()) {
+    std::optional<Target> t = target_of(io, host, read_transport, "read", &exit);
+    if (!t) return exit;
+    read_args.target = *t;
+    DeviceLog log(argc, argv);
+    return cmd_read(io, host, read_args);
+  }
+  if (write_cmd->parsed()) {
+    std::optional<Target> t = target_of(io, host, write_transport, "write", &exit);
+    if (!t) return exit;
+    write_args.target = *t;
+    DeviceLog log(argc, argv);
+    return cmd_write(io, host, write_args);
+  }
+  std::optional<Target> t = target_of(io, host, verify_transport, "verify", &exit);
+  if (!t) return exit;
+  verify_args.target = *t;
+  DeviceLog log(argc, argv);
+  return cmd_verify(io, host, verify_args);
 }
 
 }  // namespace msr::profile

@@ -8,8 +8,8 @@ namespace msr::profile {
 
 // Documented in the README; fleet tools depend on them.
 enum Exit : int {
-  kExitOk = 0,            // done; diff: the same configuration
-  kExitDiffers = 1,       // diff: the configurations differ
+  kExitOk = 0,            // done; diff, verify: the same configuration
+  kExitDiffers = 1,       // diff, verify, write's read-back: the configurations differ
   kExitNoReader = 2,      // no reader answered
   kExitBadInput = 3,      // a settings file or profile can't be read or is not valid
   kExitReaderFailed = 4,  // the reader did not answer properly
@@ -17,6 +17,11 @@ enum Exit : int {
   kExitUsage = 64,        // the command line is wrong
 };
 
+struct Host;
+
+// The offline commands alone need no host; the device commands reach readers the way
+// `host` says.
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const Host& host);
 
 }  // namespace msr::profile

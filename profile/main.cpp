@@ -1,8 +1,9 @@
-// msrprofile's entry point. The offline commands touch no reader and so keep no log.
+// msrprofile's entry point.
 #include <iostream>
 
 #include "profile/cli.h"
+#include "profile/host.h"
 
 int main(int argc, char** argv) {
-  return msr::profile::run(argc, argv, std::cout, std::cerr);
+  return msr::profile::run(argc, argv, std::cout, std::cerr, msr::profile::native_host());
 }

@@ -1,0 +1,453 @@
+#include "profile/device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+#include <vector>
+
+#include "common/flags.h"
+#include "common/text.h"
+#include "platform/os.h"
+#include "profile/cli.h"
+#include "profile/files.h"
+#include "profile/json.h"
+#include "settings/settings_block.h"
+#include "transport/ps2/ps2.h"
+#include "transport/transports.h"
+#include "transport/vcom/vcom.h"
+
+namespace msr::profile {
+namespace {
+
+constexpr int kFirmware = 7;
+
+const char* transport_key(Transport t) {
+  return t == Transport::usb ? "usb" : t == Transport::vcom ? "vcom" : "ps2";
+}
+
+std::string hex2(unsigned v) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", v & 0xFFu);
+  return text;
+}
+
+bool vcomif(const Bytes& b) {
+  BitPlace p = bit_place(Bit::vcomif);
+  return ((b[8] >> p.bit) & 1) != 0;
+}
+
+// The port a command was aimed at, before any reader answered: null when it probes.
+nlohmann::ordered_json aimed_port(const Host& host, const Target& t) {
+  if (t.transport != Transport::vcom) return nullptr;
+  if (!t.path.empty()) return t.path;
+  if (t.com != 0) return host.port_name(t.com);
+  return nullptr;
+}
+
+nlohmann::ordered_json found_port(const Host& host, const Target& t, const Reading& r) {
+  if (t.transport != Transport::vcom) return nullptr;
+  return host.port_name(r.com);
+}
+
+nlohmann::ordered_json reader_json(const Reading& r) {
+  return {{"bytes", hex_bytes(r.bytes)},
+          {"firmware", r.bytes[kFirmware]},
+          {"extended_block", r.extended},
+          {"jis", r.jis},
+          {"cif", r.cif}};
+}
+
+// A reader that could not be reached or read: the message, and with --json a document
+// that says so.
+int device_failure(Io io, bool json, const Host& host, const Target& t, int exit,
+                   const std::string& problem, nlohmann::ordered_json doc = {}) {
+  io.err << "msrprofile: " << problem << "\n";
+  if (json) {
+    if (doc.is_null()) doc = nlohmann::ordered_json::object();
+    doc["outcome"] = exit == kExitNoReader ? "no_reader" : "reader_failed";
+    doc["message"] = problem;
+    doc["transport"] = transport_key(t.transport);
+    doc["port"] = aimed_port(host, t);
+    print_json(io, doc);
+  }
+  return exit;
+}
+
+// Aims at the reader and reads it; on failure the Reading carries the exit code.
+Reading reach(const Host& host, const Target& t) {
+  std::string why;
+  if (!aim(host, t, &why)) {
+    Reading r;
+    r.exit = kExitNoReader;
+    r.problem = why;
+    return r;
+  }
+  return read_reader(host, t);
+}
+
+// Why the options a transport can't read were not compared.
+std::string unread_reason(const Target& t, const Reading& r) {
+  if (t.transport == Transport::vcom) return "a virtual COM port reads the base block and kq1";
+  if (r.extended) return "USB HID reads the base block, kq1 and kq2";
+  return "this USB HID reader has no extended block";
+}
+
+std::string reader_text(const Host& host, const Target& t, const Reading& r) {
+  std::string text = "the reader on " + where(host, t, r) + " (firmware " +
+                     hex2(r.bytes[kFirmware]) + (r.jis ? ", JIS2" : "") +
+                     (r.cif ? ", can switch its interface" : "") + ")";
+  return text;
+}
+
+struct Comparison {
+  std::vector<const Option*> differ, unchecked;  // unchecked: the firmware byte aside
+};
+
+Comparison compare(const Bytes& intended, const Reading& found) {
+  Comparison c;
+  const std::uint16_t checked = comparable(found);
+  for (const Option& o : options()) {
+    if (o.field == kFirmware) continue;
+    if (!(checked & (1u << o.field))) {
+      c.unchecked.push_back(&o);
+    } else if (raw(o, intended) != raw(o, found.bytes)) {
+      c.differ.push_back(&o);
+    }
+  }
+  return c;
+}
+
+std::string names(const std::vector<const Option*>& list) {
+  std::string text;
+  for (const Option* o : list) text += (text.empty() ? "" : ", ") + o->name;
+  return text;
+}
+
+void print_differences(Io io, const Comparison& c, const Bytes& intended, const Bytes& found) {
+  for (const Option* o : c.differ) {
+    io.out << o->name << ": intended " << toml_text(*o, intended) << ", found "
+           << toml_text(*o, found) << "\n";
+  }
+  io.out << c.differ.size() << (c.differ.size() == 1 ? " option differs\n" : " options differ\n");
+}
+
+void print_unchecked(Io io, const Target& t, const Reading& r, const Comparison& c) {
+  if (!c.unchecked.empty()) {
+    io.out << "not checked (" << unread_reason(t, r) << "): " << names(c.unchecked) << "\n";
+  }
+  io.out << "firmware: not compared, it is the reader's own\n";
+}
+
+// The comparison's outcome as text on standard output; true when the reader holds it.
+bool report_comparison(Io io, const std::string& file, const std::string& reader,
+                       const Comparison& c, const Bytes& intended, const Bytes& found) {
+  if (c.differ.empty()) {
+    io.out << reader << " holds the configuration of " << file << "\n";
+    return true;
+  }
+  io.out << reader << " differs from " << file << ":\n";
+  print_differences(io, c, intended, found);
+  return false;
+}
+
+// What a read leaves unread, and what stands there instead.
+std::string unread_note(const Target& t, const Reading& r) {
+  const std::string fields = missing_fields(r.read);
+  if (fields.empty()) return "";
+  std::string why = t.transport == Transport::vcom ? "a virtual COM port doesn't give them"
+                    : r.extended                   ? "USB HID doesn't give them"
+                                                   : "this USB HID reader has no extended block";
+  return fields + " could not be read (" + why + ") and hold 0x00, as in the English default set";
+}
+
+std::string read_profile(const Host& host, const Target& t, const Reading& r) {
+  std::string text = "# Read from " + reader_text(host, t, r) + ".\n";
+  const std::string note = unread_note(t, r);
+  if (!note.empty()) text += "# " + note + ".\n";
+  return text + show(r.bytes);
+}
+
+}  // namespace
+
+int cmd_read(Io io, const Host& host, const ReadArgs& a) {
+  if (!a.output.empty() && a.profile && !is_profile_name(a.output)) {
+    return usage(io, "read --profile -o: a profile's name ends in .toml: " + a.output);
+  }
+  const Reading r = reach(host, a.target);
+  if (r.exit != kExitOk) return device_failure(io, a.json, host, a.target, r.exit, r.problem);
+
+  io.err << "read " << reader_text(host, a.target, r) << "\n";
+  const std::string note = unread_note(a.target, r);
+  if (!note.empty()) io.err << note << "\n";
+  const bool as_profile = a.output.empty() || is_profile_name(a.output);
+  if (!a.output.empty()) {
+    const std::string bytes(reinterpret_cast<const char*>(r.bytes.data()), r.bytes.size());
+    const int rc = write_or_report(
+        io, a.output, as_profile ? read_profile(host, a.target, r) : bytes, as_profile);
+    if (rc != kExitOk) return rc;
+  } else if (!a.json) {
+    io.out << read_profile(host, a.target, r);
+  }
+  if (a.json) {
+    nlohmann::ordered_json doc = {{"outcome", "read"},
+                                  {"transport", transport_key(a.target.transport)},
+                                  {"port", found_port(host, a.target, r)},
+                                  {"reader", reader_json(r)}};
+    doc["not_read"] = nlohmann::ordered_json::array();
+    for (int i = 0; i < kBlockSize; ++i) {
+      if (!(r.read & (1u << i))) doc["not_read"].push_back(kFields[i].name);
+    }
+    nlohmann::ordered_json block = block_json(a.output.empty() ? std::string() : a.output, r.bytes);
+    if (a.output.empty()) block["file"] = nullptr;
+    for (auto& [key, value] : block.items()) doc[key] = value;
+    print_json(io, doc);
+  }
+  return kExitOk;
+}
+
+int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
+  std::optional<Bytes> intended = load_or_report(io, a.file);
+  if (!intended) return kExitBadInput;
+  nlohmann::ordered_json doc = {{"file", a.file}, {"bytes", hex_bytes(*intended)}};
+  const Reading r = reach(host, a.target);
+  if (r.exit != kExitOk) {
+    doc["same"] = false;
+    return device_failure(io, a.json, host, a.target, r.exit, r.problem, doc);
+  }
+  const Comparison c = compare(*intended, r);
+  const bool same = c.differ.empty();
+  if (a.json) {
+    doc["outcome"] = same ? "same" : "differs";
+    doc["same"] = same;
+    doc["transport"] = transport_key(a.target.transport);
+    doc["port"] = found_port(host, a.target, r);
+    doc["reader"] = reader_json(r);
+    doc["differences"] = nlohmann::ordered_json::array();
+    for (const Option* o : c.differ) {
+      doc["differences"].push_back({{"name", o->name},
+                                    {"field", kFields[o->field].name},
+                                    {"mask", o->mask},
+                                    {"intended", side_json(*o, *intended)},
+                                    {"found", side_json(*o, r.bytes)}});
+    }
+    doc["not_checked"] = nlohmann::ordered_json::array();
+    for (const Option* o : c.unchecked) doc["not_checked"].push_back(o->name);
+    print_json(io, doc);
+  } else {
+    report_comparison(io, a.file, reader_text(host, a.target, r), c, *intended, r.bytes);
+    print_unchecked(io, a.target, r, c);
+  }
+  return same ? kExitOk : kExitDiffers;
+}
+
+namespace {
+
+// Silent mode's PS/2 write: the file's p2j, mr1..mr7 through the keyboard-wedge driver,
+// with nothing read first and nothing to read back.
+int write_ps2(Io io, const Host& host, const WriteArgs& a, const Bytes& bytes) {
+  if (!host.windows) {
+    return device_failure(io, false, host, a.target, kExitNoReader,
+                          "PS/2 readers are reached through the reader's Windows keyboard-wedge "
+                          "drivers, which Linux doesn't have");
+  }
+  load_block(blk(), bytes.data());
+  g_transports.setps2();
+  if (!g_ps2.driver_opened) {
+    return device_failure(io, false, host, a.target, kExitNoReader,
+                          "no keyboard-wedge driver (\\\\.\\VIDEDU, \\\\.\\krnldrvr) answered: no "
+                          "PS/2 reader can be reached");
+  }
+  if (!g_ps2.block_taken) {
+    return device_failure(io, false, host, a.target, kExitReaderFailed,
+                          "the PS/2 reader did not take the settings (three attempts)");
+  }
+  io.out << "wrote p2j, mr1..mr7 of " << a.file
+         << " through the keyboard-wedge driver (the firmware byte as the file has it, as "
+            "msrsetup -s writes it); kq1..kq7 don't go over PS/2, and PS/2 can't be read "
+            "back: nothing was verified\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+int cmd_write(Io io, const Host& host, const WriteArgs& a) {
+  std::optional<Bytes> file = load_or_report(io, a.file);
+  if (!file) return kExitBadInput;  // nothing has reached the reader
+  if (a.target.transport == Transport::ps2) return write_ps2(io, host, a, *file);
+
+  // As "Save && Exit" after the window has read the reader: the read tells whether a USB
+  // reader has the extended block, whether it can switch its interface, and its firmware.
+  const Reading before = reach(host, a.target);
+  if (before.exit != kExitOk) {
+    return device_failure(io, false, host, a.target, before.exit,
+                          before.problem + "; nothing was written");
+  }
+  const std::string reader = reader_text(host, a.target, before);
+  const std::uint8_t firmware = before.bytes[kFirmware];
+  std::string notes;
+  if ((*file)[kFirmware] != firmware) {
+    notes += "firmware: the reader keeps its own " + hex2(firmware) + "; the file's " +
+             hex2((*file)[kFirmware]) + " is not sent\n";
+  }
+  load_block(blk(), file->data());
+  blk().mr7 = firmware;
+
+  bool switches = false;
+  const bool usb = a.target.transport == Transport::usb;
+  if (usb) {
+    if (g_transports.setusb(1) != 0) {
+      return device_failure(io, false, host, a.target, kExitReaderFailed,
+                            "the USB HID reader did not take the base block (SetMrStateBuf or "
+                            "CloseUSB failed)");
+    }
+    if (!before.extended) {
+      notes += "kq1..kq7: not written, this USB HID reader has no extended block\n";
+    } else if (g_transports.setusb1(1) != 0) {
+      return device_failure(io, false, host, a.target, kExitReaderFailed,
+                            "the USB HID reader took the base block but not the extended block "
+                            "(SetMrState1 or CloseUSB failed)");
+    }
+    // setusb1 follows the block with the reset that moves the reader to its vCOM side.
+    switches = before.extended && before.cif && vcomif(*file);
+  } else {
+    g_shell.cport = before.com;  // the reader just read, not whichever answers first now
+    g_transports.setcom(1);
+    notes += "kq2..kq7: not written, a virtual COM port takes the base block and kq1\n";
+    // setcom follows the block with the reset that moves the reader to its HID side.
+    switches = before.cif && !vcomif(*file);
+  }
+  io.out << "wrote " << a.file << " to " << reader << "\n" << notes;
+  if (switches) {
+    io.out << "the reader was told to switch to its "
+           << (usb ? "virtual COM port" : "USB HID keyboard")
+           << " interface and comes back on it, so it is not read back here; ";
+    if (usb || host.windows) {
+      io.out << "read it back with: msrprofile verify " << a.file << (usb ? " --vcom" : " --usb")
+             << "\n";
+    } else {
+      io.out << "a USB HID reader can't be read on Linux\n";
+    }
+    return kExitOk;
+  }
+
+  Target back = a.target;
+  if (!usb) back.com = before.com;
+  const Reading after = read_reader(host, back);
+  if (after.exit != kExitOk) {
+    return device_failure(io, false, host, a.target, kExitReaderFailed,
+                          "written, but the reader did not answer the read-back: " + after.problem);
+  }
+  const Comparison c = compare(*file, after);
+  if (!report_comparison(io, a.file, "read back: " + reader_text(host, back, after), c, *file,
+                         after.bytes)) {
+    return kExitDiffers;
+  }
+  print_unchecked(io, a.target, after, c);
+  return kExitOk;
+}
+
+namespace {
+
+// Windows: the registry's serial-port list, highest COM number first (the order --vcom
+// probes them in).
+int windows_ports(Io io, bool json) {
+  struct Port {
+    std::string name, device;
+    int number;
+  };
+  std::vector<Port> ports;
+  Handle key = nullptr;
+  const bool listed = os().RegOpenLocalMachineKeyRead("HARDWARE\\DEVICEMAP\\SERIALCOMM", &key);
+  if (listed) {
+    std::string device, name;
+    for (std::uint32_t i = 0; os().RegEnumValueName(key, i, &device); ++i) {
+      if (!os().RegQueryStringValue(key, device.c_str(), &name)) continue;
+      ports.push_back({name, device, name.size() > 3 ? atol32(name.c_str() + 3) : 0});
+    }
+    os().RegCloseKey(key);
+  }
+  std::stable_sort(ports.begin(), ports.end(),
+                   [](const Port& a, const Port& b) { return a.number > b.number; });
+  const std::string missing =
+      "USB vendor and product IDs: the registry's serial-port list names only the COM port and "
+      "its device";
+  const std::string range =
+      listed ? "--vcom probes from the highest COM number listed down to COM1, numbers the list "
+               "doesn't name included"
+             : "the registry has no serial-port list (HARDWARE\\DEVICEMAP\\SERIALCOMM): --vcom "
+               "probes COM17 down to COM1";
+  if (json) {
+    nlohmann::ordered_json doc = {{"platform", "windows"},
+                                  {"ports", nlohmann::ordered_json::array()}};
+    for (const Port& p : ports) doc["ports"].push_back({{"port", p.name}, {"device", p.device}});
+    doc["probing"] = range;
+    doc["not_available"] = {missing};
+    print_json(io, doc);
+  } else {
+    for (const Port& p : ports) io.out << p.name << "  " << p.device << "\n";
+    io.err << range << "\nnot available on Windows: " << missing << "\n";
+  }
+  return kExitOk;
+}
+
+std::string usb_id(int id) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id) & 0xFFFFu);
+  return text;
+}
+
+nlohmann::ordered_json id_json(int id) {
+  return id < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(id);
+}
+
+int linux_ports(Io io, const Host& host, bool json) {
+  std::vector<SerialPortInfo> ports;
+  std::string why;
+  if (!host.list_ports(&ports, &why)) {
+    io.err << "msrprofile: the system's serial ports can't be listed: " << why << "\n";
+    return kExitNoReader;
+  }
+  const std::string missing =
+      "USB HID and PS/2 readers (--usb, --ps2): they need the reader's Windows library and "
+      "drivers";
+  if (json) {
+    nlohmann::ordered_json doc = {{"platform", "linux"},
+                                  {"ports", nlohmann::ordered_json::array()}};
+    for (const SerialPortInfo& p : ports) {
+      doc["ports"].push_back({{"port", p.path},
+                              {"transport", transport_name(p.transport)},
+                              {"description", p.description},
+                              {"usb_vid", id_json(p.usb_vid)},
+                              {"usb_pid", id_json(p.usb_pid)},
+                              {"manufacturer", p.usb_manufacturer},
+                              {"product", p.usb_product},
+                              {"serial", p.usb_serial}});
+    }
+    doc["probing"] = "--vcom probes the ports in this order and stops at the first reader";
+    doc["not_available"] = {missing};
+    print_json(io, doc);
+    return kExitOk;
+  }
+  for (const SerialPortInfo& p : ports) {
+    io.out << p.path << "  " << transport_name(p.transport);
+    if (p.usb_vid >= 0 && p.usb_pid >= 0)
+      io.out << "  " << usb_id(p.usb_vid) << ":" << usb_id(p.usb_pid);
+    for (const std::string* s : {&p.usb_manufacturer, &p.usb_product}) {
+      if (!s->empty()) io.out << "  " << *s;
+    }
+    if (!p.usb_serial.empty()) io.out << "  serial " << p.usb_serial;
+    if (!p.description.empty()) io.out << "  (" << p.description << ")";
+    io.out << "\n";
+  }
+  io.err << "--vcom probes the ports in this order and stops at the first reader\n"
+         << "not available on Linux: " << missing << "\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+int cmd_ports(Io io, const Host& host, bool json) {
+  return host.windows ? windows_ports(io, json) : linux_ports(io, host, json);
+}
+
+}  // namespace msr::profile

@@ -1,0 +1,12 @@
+// Windows: the real Win32 calls; COM ports by number, from the registry's list.
+#include "platform/win32/win32_os.h"
+#include "profile/host.h"
+
+namespace msr::profile {
+
+Host native_host() {
+  set_os(&win32_os());
+  return Host{};
+}
+
+}  // namespace msr::profile

@@ -1,0 +1,31 @@
+// What every command shares on its way out: the streams, JSON on standard output, a
+// settings file or profile loaded with its problems reported, a file written in one step.
+#pragma once
+
+#include <iosfwd>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "profile/codec.h"
+
+namespace msr::profile {
+
+struct Io {
+  std::ostream& out;  // the profile, the JSON document or the comparison
+  std::ostream& err;  // messages
+};
+
+void print_json(Io io, const nlohmann::ordered_json& doc);
+
+// The file's bytes, or its problems printed and nothing.
+std::optional<Bytes> load_or_report(Io io, const std::string& path);
+
+// kExitOk, or kExitNotWritten with the reason printed.
+int write_or_report(Io io, const std::string& path, std::string_view content, bool text);
+
+// kExitUsage, with the text and a pointer to --help.
+int usage(Io io, const std::string& text);
+
+}  // namespace msr::profile

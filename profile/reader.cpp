@@ -1,0 +1,159 @@
+#include "profile/reader.h"
+
+#include <cstdlib>
+
+#include "common/flags.h"
+#include "profile/cli.h"
+#include "settings/settings_block.h"
+#include "transport/transports.h"
+#include "transport/usb/usb.h"
+#include "transport/vcom/vcom.h"
+
+namespace msr::profile {
+namespace {
+
+constexpr int kFirmware = 7;  // mr7's place among the fifteen bytes
+constexpr int kKq1 = 8, kKq2 = 9;
+constexpr std::uint16_t kBaseFields = (1u << kBaseBlockSize) - 1;
+
+Reading failed(int exit, std::string problem) {
+  Reading r;
+  r.exit = exit;
+  r.problem = std::move(problem);
+  return r;
+}
+
+// The base block; the extended block, whatever the block holds there from earlier (a
+// write's file, a library's leftovers), is 0 until the reader gives it.
+Bytes base_only(const SettingsBlock& b) {
+  Bytes bytes{};
+  store_base_block(b, bytes.data());
+  return bytes;
+}
+
+// setusb and setusb1 answer 9 for every failure; the status text they leave tells a
+// library that never got as far as OpenUSB (left as it was), a reader that is not there
+// ("NO USB MSR") and an open reader that did not answer properly ("USB HID").
+constexpr const char kNoUsbReader[] = "NO USB MSR";
+
+Reading read_usb(const Host& host) {
+  if (!host.windows) {
+    return failed(kExitNoReader,
+                  "USB HID readers are reached through the reader's Windows library (doziv.dll), "
+                  "which Linux doesn't have: use the reader's virtual COM port (--vcom, --port)");
+  }
+  if (!hid_dll_present()) {
+    return failed(kExitNoReader,
+                  "hid.dll is missing from the system folder: no USB HID reader "
+                  "can be reached on this system");
+  }
+  g_shell.status.clear();
+  if (g_transports.setusb(0) != 0) {
+    if (g_shell.status.empty()) {
+      return failed(kExitNoReader,
+                    "doziv.dll, the reader's USB library, was not found beside msrprofile.exe, in "
+                    "the system folder or in the Windows folder, or it lacks OpenUSB or SetID");
+    }
+    if (g_shell.status == kNoUsbReader) {
+      return failed(kExitNoReader, "no USB HID reader answered (OpenUSB failed)");
+    }
+    return failed(kExitReaderFailed,
+                  "the USB HID reader did not give its settings (GetMrState or CloseUSB failed)");
+  }
+  Reading r;
+  r.bytes = base_only(blk());
+  r.read = kBaseFields;
+  g_usb.ext_f = 0;
+  g_transports.setusb1(0);
+  if (g_shell.status == kNoUsbReader) {
+    return failed(kExitReaderFailed,
+                  "the USB HID reader stopped answering before its extended block was read");
+  }
+  // A reader that does not acknowledge the query has no extended block, as the window
+  // takes it; what setusb1 left in kq1 and kq2 then is not the reader's.
+  r.extended = g_usb.ext_f != 0;
+  if (r.extended) {
+    r.bytes[kKq1] = blk().kq1;
+    r.bytes[kKq2] = blk().kq2;
+    r.read |= (1u << kKq1) | (1u << kKq2);
+  }
+  return r;
+}
+
+Reading read_vcom(const Host& host) {
+  g_vcom.cportStr[0] = '\0';  // written by a read that found the reader, and only then
+  g_transports.setcom(0);
+  if (g_vcom.cportStr[0] == '\0') {
+    const std::string ports =
+        g_shell.cport != 0 ? host.port_name(g_shell.cport) : "any serial port";
+    return failed(kExitNoReader, "no reader answered on " + ports);
+  }
+  const int com = std::atoi(g_vcom.cportStr);
+  // msrsetup, too, takes a zero firmware byte for no reader.
+  if (blk().mr7 == 0) {
+    return failed(kExitReaderFailed, "the device on " + host.port_name(com) +
+                                         " answered the settings read with a firmware byte of "
+                                         "0, which no reader sends");
+  }
+  Reading r;
+  r.com = com;
+  r.bytes = base_only(blk());
+  r.bytes[kKq1] = blk().kq1;
+  r.read = kBaseFields | (1u << kKq1);
+  return r;
+}
+
+}  // namespace
+
+bool aim(const Host& host, const Target& t, std::string* why) {
+  g_shell.usb = g_shell.vcom = 0;
+  g_shell.cport = 0;
+  if (t.transport != Transport::vcom) return true;
+  if (host.windows) {
+    g_shell.cport = t.com;
+    return true;
+  }
+  if (!t.path.empty()) {
+    host.offer_port(t.path);
+    g_shell.cport = 1;
+    return true;
+  }
+  return host.offer_system_ports(why);
+}
+
+Reading read_reader(const Host& host, const Target& t) {
+  Reading r = t.transport == Transport::usb ? read_usb(host) : read_vcom(host);
+  if (r.exit == kExitOk) {
+    r.jis = g_shell.jis != 0;
+    r.cif = g_shell.cif != 0;
+  }
+  return r;
+}
+
+std::uint16_t comparable(const Reading& r) {
+  return static_cast<std::uint16_t>(r.read & ~(1u << kFirmware));
+}
+
+std::string where(const Host& host, const Target& t, const Reading& r) {
+  if (t.transport == Transport::usb) return "USB HID";
+  if (t.transport == Transport::ps2) return "PS/2";
+  return host.port_name(r.com != 0 ? r.com : g_shell.cport);
+}
+
+std::string missing_fields(std::uint16_t mask) {
+  std::string list;
+  for (int i = 0; i < kBlockSize;) {
+    if (mask & (1u << i)) {
+      ++i;
+      continue;
+    }
+    int end = i;
+    while (end + 1 < kBlockSize && !(mask & (1u << (end + 1)))) ++end;
+    list += (list.empty() ? "" : ", ") + std::string(kFields[i].name);
+    if (end > i) list += (end == i + 1 ? ", " : "..") + std::string(kFields[end].name);
+    i = end + 1;
+  }
+  return list;
+}
+
+}  // namespace msr::profile

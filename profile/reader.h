@@ -1,0 +1,74 @@
+// msrprofile's way to a reader: the transports msrsetup itself uses, called as the window
+// calls them, with what each transport could read told apart from what it could not.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/serial_ports.h"
+#include "profile/codec.h"
+
+namespace msr::profile {
+
+enum class Transport { usb, vcom, ps2 };
+
+// What differs between the platforms msrprofile runs on.
+struct Host {
+  // The reader's USB support library and PS/2 drivers exist only on Windows, where COM
+  // ports are also named by number.
+  bool windows = true;
+  // Linux: makes the system's serial ports, in probing order, the COM ports the vCOM
+  // transport probes (the first becomes the highest number); false, and why, when the
+  // system can't list them.
+  std::function<bool(std::string* why)> offer_system_ports;
+  // Linux: makes one device path the only COM port, COM1.
+  std::function<void(const std::string& path)> offer_port;
+  // How a person names COM port n here: "COM5" on Windows, the device path on Linux.
+  std::function<std::string(int com)> port_name = [](int com) {
+    return "COM" + std::to_string(com);
+  };
+  // Linux: the system's serial ports in probing order; false, and why, when the system
+  // can't list them. (Windows lists the registry's through the OS boundary.)
+  std::function<bool(std::vector<SerialPortInfo>* ports, std::string* why)> list_ports;
+};
+
+// Where the reader is looked for.
+struct Target {
+  Transport transport = Transport::usb;
+  int com = 0;       // vCOM: only this COM port; 0 probes them all
+  std::string path;  // Linux: the one serial port to use
+};
+
+// What a read found. Bytes the transport can't read are 0 in `bytes` and clear in `read`.
+struct Reading {
+  int exit = 0;            // kExitOk, kExitNoReader or kExitReaderFailed
+  std::string problem;     // why not, for a person, when exit is not kExitOk
+  Bytes bytes{};           // p2j, mr1..mr7, kq1..kq7
+  std::uint16_t read = 0;  // bit i set: byte i came from the reader
+  bool extended = false;   // USB: the reader has the extended block
+  bool jis = false, cif = false;
+  int com = 0;  // vCOM: the COM port the reader answered on
+};
+
+// Sets the process-wide transport flags for `t`; false, and why, when the platform can't
+// reach a reader that way (no reader: kExitNoReader).
+bool aim(const Host& host, const Target& t, std::string* why);
+
+// Reads the reader `aim` pointed at: over USB setusb(0) then setusb1(0) (the base block,
+// and kq1, kq2 where the reader has the extended block); over vCOM setcom(0) (the base
+// block and kq1). Sends nothing but read commands and queries.
+Reading read_reader(const Host& host, const Target& t);
+
+// The bytes a comparison looks at: what was read, except the firmware byte, which is
+// the reader's own.
+std::uint16_t comparable(const Reading& r);
+
+// A person's name for where the reader was found: "USB HID", "COM5", "/dev/ttyACM0".
+std::string where(const Host& host, const Target& t, const Reading& r);
+
+// "kq3..kq7", "kq2, kq5": the fields whose bits are clear in `mask`, shortest form.
+std::string missing_fields(std::uint16_t mask);
+
+}  // namespace msr::profile
