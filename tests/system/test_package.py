@@ -1,6 +1,7 @@
 """The package a technician copies to a terminal (scripts/package): unpacked into a fresh
-folder on drive C, its files are the program with its help texts beside it and a SHA-256
-list that checks, and the program runs from there."""
+folder on drive C, its files are the program with its help texts beside it, msrprofile with
+the default profiles and the fleet script, and a SHA-256 list that checks; the program runs
+from there, and so does the fleet script."""
 
 import shutil
 import subprocess
@@ -40,7 +41,9 @@ class PackageTest(rig.WineTestCase):
 
     def test_program_help_texts_and_their_sums(self):
         self.assertEqual(self.names, ["msrsetup.exe", "usbmsrhelp.txt", "ps2msrhelp.txt",
-                                      "SHA256SUMS"])
+                                      "msrprofile.exe", "program-reader.cmd",
+                                      "profiles/english.toml", "profiles/jis2.toml",
+                                      "profiles/non-english.toml", "SHA256SUMS"])
         check = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=self.folder,
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
@@ -48,6 +51,9 @@ class PackageTest(rig.WineTestCase):
                   (self.folder / "SHA256SUMS").read_text().splitlines()]
         self.assertEqual(listed, self.names[:-1])
         self.assertEqual((self.folder / "msrsetup.exe").read_bytes(), rig.EXE.read_bytes())
+        # cmd.exe needs CR LF line ends in a script, whatever the checkout has.
+        self.assertTrue(all(line.endswith(b"\r\n") for line in
+                            (self.folder / "program-reader.cmd").read_bytes().splitlines(True)))
 
     def test_unpacked_program_programs_a_usb_reader(self):
         # The reader's library goes beside the program, as a technician installs it; the
@@ -60,3 +66,12 @@ class PackageTest(rig.WineTestCase):
         self.assertEqual(run.returncode, 3)
         self.assertEqual(reader.state()["base"], list(SETTINGS[:7]) + [0x13])
         self.assertEqual(reader.names(), ["SetID", "OpenUSB", "SetMrStateBuf", "CloseUSB"])
+
+    def test_fleet_script_programs_the_reader_from_a_shipped_profile(self):
+        reader = usb_sim.Reader(rig.workdir("pkgsim"))
+        usb_sim.install(self.folder, exe=False)
+        run = rig.run_exe(["/c", "program-reader.cmd", "profiles\\jis2.toml", "--usb",
+                           "--results", "C:\\pkg\\results.txt"], self.folder, exe="cmd",
+                          env=reader.env())
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(reader.state()["base"], [0xC6, 0x08, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x13])
