@@ -1,15 +1,19 @@
 """The Linux serial backend: the vCOM transport through libserialport against simulated
-readers, driven by posix_vcom as msrprofile drives it. Exits 77 (skipped) when the machine
-can't give the readers a port that libserialport opens (see linux_serial.py)."""
+readers, driven by posix_vcom as msrprofile drives it, and msrprofile itself. Exits 77
+(skipped) when the machine can't give the readers a port that libserialport opens (see
+linux_serial.py)."""
 
 import os
+import shutil
 import sys
+import tempfile
 import unittest
 
 import linux_serial
 from vcom_sim import CIF_QUERY, JIS2_QUERY, READ_CMD, RESET_CMD, WRITE_PREFIX
 
 DRIVER = linux_serial.NATIVE / "tests" / "system" / "posix_vcom"
+MSRPROFILE = linux_serial.NATIVE / "msrprofile"
 
 
 def reports(run):
@@ -93,6 +97,32 @@ class LinuxSerialTest(unittest.TestCase):
         run = self.drive("lock", r.node)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn("second open: error 5", run.stdout)  # ERROR_ACCESS_DENIED, as on Windows
+
+    def test_msrprofile_reads_writes_and_verifies(self):
+        r = self.ports.reader()
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        profile = os.path.join(folder, "r.toml")
+
+        def tool(*args):
+            return self.ports.run([MSRPROFILE, *args, "--port", r.node])
+
+        read = tool("read", "-o", profile)
+        self.assertEqual(read.returncode, 0, read.stderr)
+        with open(profile) as f:
+            text = f.read()
+        with open(profile, "w") as f:
+            f.write(text.replace('ending_code = "?"', 'ending_code = "!"'))
+        write = tool("write", profile)
+        self.assertEqual(write.returncode, 0, write.stdout + write.stderr)
+        self.assertEqual(r.state()["mr5"], ord("!"))
+        self.assertEqual(tool("verify", profile).returncode, 0)
+        r.set_state(mr5=ord("?"))
+        differs = tool("verify", profile)
+        self.assertEqual(differs.returncode, 1)
+        self.assertIn('ending_code: intended "!", found "?"', differs.stdout)
+        self.ports.set_lines(r.node, cts=False, dsr=False)
+        self.assertEqual(tool("verify", profile).returncode, 2)
 
 
 if __name__ == "__main__":
