@@ -1,8 +1,9 @@
 """Silent programming of a USB reader (msrsetup -u -s with the stand-in doziv.dll), the whole
 process from start to exit, against a GUI program that imports the same system DLLs and
-does next to nothing (tools/plaindlls.exe): wall time, CPU time and peak resident memory
-of the Linux process that runs each, under the same Wine with the same warm wineserver,
-the two interleaved. Prints figures; asserts nothing.
+does next to nothing (tools/plaindlls.exe), and msrprofile's check of the same reader
+(msrprofile verify FILE --usb): wall time, CPU time and peak resident memory of the Linux
+process that runs each, under the same Wine with the same warm wineserver, all
+interleaved. Prints figures; asserts nothing.
 
 Neither program opens a window, but every Wine GUI process attaches to Wine's desktop
 process, which needs an X display to stay up: without one, each run would start it anew
@@ -12,7 +13,8 @@ wall time as a cross-check that other work on the machine does not sway.
 
     python3 bench/silent_start.py [--build BUILD] [--runs N]
 
-Goals: time ratio <= 1.1, peak memory ratio <= 1.1.
+Goals: msrsetup/plain time ratio <= 1.1, peak memory ratio <= 1.1; msrprofile verify /
+msrsetup -u -s time ratio <= 1.1.
 """
 
 import argparse
@@ -42,7 +44,7 @@ def main():
     import rig
     import usb_sim
 
-    for f in (rig.EXE, rig.TOOLS / "plaindlls.exe"):
+    for f in (rig.EXE, rig.TOOLS / "plaindlls.exe", rig.BUILD / "msrprofile.exe"):
         if not f.exists():
             sys.exit(f"{f} is not built")
     rig.ensure_display()
@@ -56,9 +58,13 @@ def main():
     # The same run without the library beside the program tells the program's own share
     # from the library's (the stand-in's loading and its state files).
     bare = usb_sim.install_exe_only(inst / "bare")
+    # msrprofile beside the same library, checking the reader against what it holds.
+    shutil.copy(rig.BUILD / "msrprofile.exe", inst / "msrprofile.exe")
+    (inst / "reader.ini").write_bytes(bytes(usb_sim.DEFAULT_BASE + usb_sim.DEFAULT_EXT))
     programs = {"msrsetup.exe": [str(app), "-u", "-s"],
                 "  no library": [str(bare), "-u", "-s"],
-                "plaindlls.exe": [str(inst / "plaindlls.exe")]}
+                "plaindlls.exe": [str(inst / "plaindlls.exe")],
+                "msrprofile verify": [str(inst / "msrprofile.exe"), "verify", "reader.ini", "--usb"]}
 
     def measure(args):
         reader.set()
@@ -89,7 +95,7 @@ def main():
         shutil.rmtree(inst, ignore_errors=True)
 
     print(f"silent start to exit under Wine, {a.runs} runs each, interleaved, warm wineserver")
-    print(f"{'program':<15}{'median ms':>10}{'min ms':>9}{'max ms':>9}{'cpu ms':>8}"
+    print(f"{'program':<19}{'median ms':>10}{'min ms':>9}{'max ms':>9}{'cpu ms':>8}"
           f"{'peak KiB':>10}{'exit codes':>12}")
     med, cpu, mem = {}, {}, {}
     for name, rows in results.items():
@@ -98,13 +104,17 @@ def main():
         cpu[name] = statistics.median(r[1] * 1000 for r in rows)
         mem[name] = statistics.median(r[2] for r in rows)
         codes = sorted({r[3] for r in rows})
-        print(f"{name:<15}{med[name]:>10.1f}{min(times):>9.1f}{max(times):>9.1f}"
+        print(f"{name:<19}{med[name]:>10.1f}{min(times):>9.1f}{max(times):>9.1f}"
               f"{cpu[name]:>8.1f}{mem[name]:>10.0f}{str(codes):>12}")
     mine, bare, plain = "msrsetup.exe", "  no library", "plaindlls.exe"
     print(f"time ratio msrsetup/plain: {med[mine] / med[plain]:.2f} (goal <= 1.1); "
           f"cpu time ratio {cpu[mine] / cpu[plain]:.2f}; without the library "
           f"{med[bare] / med[plain]:.2f}, cpu {cpu[bare] / cpu[plain]:.2f}")
     print(f"peak memory ratio msrsetup/plain: {mem[mine] / mem[plain]:.2f} (goal <= 1.1)")
+    verify = "msrprofile verify"
+    print(f"time ratio msrprofile verify --usb / msrsetup -u -s: {med[verify] / med[mine]:.2f} "
+          f"(goal <= 1.1); cpu time ratio {cpu[verify] / cpu[mine]:.2f}; "
+          f"peak memory ratio {mem[verify] / mem[mine]:.2f}")
 
 
 if __name__ == "__main__":
