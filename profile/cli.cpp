@@ -85,16 +85,15 @@ int cmd_diff(Io io, const DiffArgs& d) {
 // How a command line names the reader's transport.
 struct TransportArgs {
   bool usb = false, ps2 = false;
-  std::string vcom;  // "0" for --vcom alone, N for --vcom=N
+  std::string vcom;  // empty: not given; "true" for --vcom alone, N for --vcom=N
   std::string port;
-  CLI::Option* vcom_option = nullptr;
 
   void add_to(CLI::App* cmd) {
     cmd->add_flag("--usb", usb, "the reader on USB HID (Windows, with the reader's doziv.dll)");
-    vcom_option = cmd->add_flag(
-        "--vcom{0}", vcom,
-        "the reader on a virtual COM port: probe the ports as msrsetup -v does, or only COM N "
-        "with --vcom=N (Windows)");
+    cmd->add_flag("--vcom", vcom,
+                  "the reader on a virtual COM port: probe the ports as msrsetup -v does, or only "
+                  "COM N with --vcom=N (Windows)")
+        ->option_text("[=N]");
     cmd->add_option("--port", port,
                     "the reader on this serial port: COMn or \\\\.\\COMn on Windows, a device "
                     "path such as /dev/ttyACM0 on Linux");
@@ -120,7 +119,7 @@ int com_number(std::string name) {
 // The reader's transport from the command line; nullopt after a usage message.
 std::optional<Target> target_of(Io io, const Host& host, const TransportArgs& t,
                                 const std::string& command, int* exit) {
-  const bool vcom = t.vcom_option->count() > 0, port = !t.port.empty();
+  const bool vcom = !t.vcom.empty(), port = !t.port.empty();
   *exit = kExitUsage;
   const int given = int(t.usb) + int(vcom) + int(port) + int(t.ps2);
   if (given != 1) {
@@ -142,9 +141,11 @@ std::optional<Target> target_of(Io io, const Host& host, const TransportArgs& t,
   } else {
     target.transport = Transport::vcom;
     if (vcom) {
+      // --vcom=0 probes them all, as msrsetup -v0 does.
       const std::string& n = t.vcom;
-      target.com = n == "0" ? 0 : com_number("COM" + n);
-      if (target.com == 0 && n != "0") {
+      const bool all = n == "true" || n == "0";
+      target.com = all ? 0 : com_number("COM" + n);
+      if (target.com == 0 && !all) {
         usage(io, command + " --vcom=" + n + ": COM port numbers go from 1 to " +
                       std::to_string(kComSlots - 1));
         return std::nullopt;
@@ -221,11 +222,13 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   diff_cmd->add_option("B", diff_args.b, "settings file or profile")->required();
   diff_cmd->add_flag("--json", diff_args.json, "print one JSON document instead");
 
+  // Only one command is parsed, so the three share the variables their transport
+  // options fill.
+  TransportArgs transport;
   ReadArgs read_args;
-  TransportArgs read_transport;
   CLI::App* read_cmd = app.add_subcommand(
       "read", "Read the attached reader into a profile (standard output or -o) or a settings file");
-  read_transport.add_to(read_cmd);
+  transport.add_to(read_cmd);
   read_cmd->add_option("-o,--output", read_args.output,
                        "write it to FILE: a profile when the name ends in .toml, else a settings "
                        "file");
@@ -233,18 +236,16 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   read_cmd->add_flag("--json", read_args.json, "print one JSON document");
 
   WriteArgs write_args;
-  TransportArgs write_transport;
   CLI::App* write_cmd = app.add_subcommand(
       "write", "Program the reader from FILE: read it, write, read back and compare");
   write_cmd->add_option("FILE", write_args.file, "settings file or profile")->required();
-  write_transport.add_to(write_cmd);
+  transport.add_to(write_cmd);
 
   VerifyArgs verify_args;
-  TransportArgs verify_transport;
   CLI::App* verify_cmd = app.add_subcommand(
       "verify", "Read the reader and compare it with FILE (0 the same, 1 it differs)");
   verify_cmd->add_option("FILE", verify_args.file, "settings file or profile")->required();
-  verify_transport.add_to(verify_cmd);
+  transport.add_to(verify_cmd);
   verify_cmd->add_flag("--json", verify_args.json, "print one JSON document");
 
   bool ports_json = false;
@@ -262,29 +263,24 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (build_cmd->parsed()) return cmd_build(io, build_args);
   if (diff_cmd->parsed()) return cmd_diff(io, diff_args);
 
-  int exit = kExitOk;
   if (ports_cmd->parsed()) {
     DeviceLog log(argc, argv);
     return cmd_ports(io, host, ports_json);
   }
+  const std::string name = read_cmd->parsed() ? "read" : write_cmd->parsed() ? "write" : "verify";
+  int exit = kExitOk;
+  std::optional<Target> target = target_of(io, host, transport, name, &exit);
+  if (!target) return exit;
+  DeviceLog log(argc, argv);
   if (read_cmd->parsed()) {
-    std::optional<Target> t = target_of(io, host, read_transport, "read", &exit);
-    if (!t) return exit;
-    read_args.target = *t;
-    DeviceLog log(argc, argv);
+    read_args.target = *target;
     return cmd_read(io, host, read_args);
   }
   if (write_cmd->parsed()) {
-    std::optional<Target> t = target_of(io, host, write_transport, "write", &exit);
-    if (!t) return exit;
-    write_args.target = *t;
-    DeviceLog log(argc, argv);
+    write_args.target = *target;
     return cmd_write(io, host, write_args);
   }
-  std::optional<Target> t = target_of(io, host, verify_transport, "verify", &exit);
-  if (!t) return exit;
-  verify_args.target = *t;
-  DeviceLog log(argc, argv);
+  verify_args.target = *target;
   return cmd_verify(io, host, verify_args);
 }
 
