@@ -335,7 +335,9 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   const Reading after = read_reader(host, back);
   if (after.exit != kExitOk) {
     return device_failure(io, false, host, a.target, kExitReaderFailed,
-                          "written, but the reader did not answer the read-back: " + after.problem);
+                          "after the write the reader did not answer the read-back, so "
+                          "whether it took the write is unknown: " +
+                              after.problem);
   }
   const Comparison c = compare(*file, after);
   if (!report_comparison(io, a.file, "read back: " + reader_text(host, back, after), c, *file,

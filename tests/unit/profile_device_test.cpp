@@ -120,6 +120,9 @@ TEST_F(Device, VcomComparesTheBaseBlockAndKq1AndNeverTheFirmware) {
   std::string wanted = kHeld;
   wanted[9] = 0x05, wanted[10] = 0x33;
   EXPECT_EQ(run({"verify", file("w.ini", wanted), "--vcom"}), kExitOk) << err.str();
+  // A check sends nothing but the read command and the queries.
+  EXPECT_EQ(r->writes, (std::vector<vcomtest::Bytes>{vcomtest::kSettingsReadCommand,
+                                                     vcomtest::kJis2Query, vcomtest::kCifQuery}));
   EXPECT_NE(out.str().find("not checked (a virtual COM port reads the base block and kq1): "
                            "keyboard_language, host_os, send_ascii, kq2_other_bits, kq3"),
             std::string::npos)
@@ -198,6 +201,23 @@ TEST_F(Device, VcomWriteGoesToThePortItReadAndLeavesTheFirmwareOut) {
                                   '%',  ';',  ';',  '?',  0x02, 0x80};
   EXPECT_EQ(std::count(r->writes.begin(), r->writes.end(), record), 1);
   EXPECT_NE(out.str().find("inter_character_delay: intended 2, found 0"), std::string::npos);
+}
+
+TEST_F(Device, AReaderThatStopsAnsweringDuringAWriteExitsFour) {
+  lib.set_buf = 5;
+  EXPECT_EQ(run({"write", file("w.ini", kHeld), "--usb"}), kExitReaderFailed);
+  EXPECT_NE(err.str().find("did not take the base block"), std::string::npos);
+  // A vCOM reader that falls silent once it has been read and written.
+  struct Fading : vcomtest::Reader {
+    bool read(void* b, std::uint32_t n, std::uint32_t* got) override {
+      if (writes.size() > 5) return *got = 0, true;
+      return Reader::read(b, n, got);
+    }
+  };
+  fos.serialcomm = {{{"\\Device\\Serial0", "COM5"}}};
+  fos.add_device(vcomtest::com_path(5), std::make_shared<Fading>());
+  EXPECT_EQ(run({"write", file("w.ini", kHeld), "--vcom"}), kExitReaderFailed);
+  EXPECT_NE(err.str().find("did not answer the read-back"), std::string::npos) << err.str();
 }
 
 struct Ps2Case {
