@@ -14,12 +14,9 @@
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
 #include "transport/transports.h"
-#include "transport/vcom/vcom.h"
 
 namespace msr::profile {
 namespace {
-
-constexpr int kFirmware = 7;
 
 const char* transport_key(Transport t) {
   return t == Transport::usb ? "usb" : t == Transport::vcom ? "vcom" : "ps2";
@@ -51,7 +48,7 @@ nlohmann::ordered_json found_port(const Host& host, const Target& t, const Readi
 
 nlohmann::ordered_json reader_json(const Reading& r) {
   return {{"bytes", hex_bytes(r.bytes)},
-          {"firmware", r.bytes[kFirmware]},
+          {"firmware", r.bytes[kFirmwareByte]},
           {"extended_block", r.extended},
           {"jis", r.jis},
           {"cif", r.cif}};
@@ -93,10 +90,8 @@ std::string unread_reason(const Target& t, const Reading& r) {
 }
 
 std::string reader_text(const Host& host, const Target& t, const Reading& r) {
-  std::string text = "the reader on " + where(host, t, r) + " (firmware " +
-                     hex2(r.bytes[kFirmware]) + (r.jis ? ", JIS2" : "") +
-                     (r.cif ? ", can switch its interface" : "") + ")";
-  return text;
+  return "the reader on " + where(host, t, r) + " (firmware " + hex2(r.bytes[kFirmwareByte]) +
+         (r.jis ? ", JIS2" : "") + (r.cif ? ", can switch its interface" : "") + ")";
 }
 
 struct Comparison {
@@ -107,7 +102,7 @@ Comparison compare(const Bytes& intended, const Reading& found) {
   Comparison c;
   const std::uint16_t checked = comparable(found);
   for (const Option& o : options()) {
-    if (o.field == kFirmware) continue;
+    if (o.field == kFirmwareByte) continue;
     if (!(checked & (1u << o.field))) {
       c.unchecked.push_back(&o);
     } else if (raw(o, intended) != raw(o, found.bytes)) {
@@ -283,11 +278,11 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
                           before.problem + "; nothing was written");
   }
   const std::string reader = reader_text(host, a.target, before);
-  const std::uint8_t firmware = before.bytes[kFirmware];
+  const std::uint8_t firmware = before.bytes[kFirmwareByte];
   std::string notes;
-  if ((*file)[kFirmware] != firmware) {
+  if ((*file)[kFirmwareByte] != firmware) {
     notes += "firmware: the reader keeps its own " + hex2(firmware) + "; the file's " +
-             hex2((*file)[kFirmware]) + " is not sent\n";
+             hex2((*file)[kFirmwareByte]) + " is not sent\n";
   }
   load_block(blk(), file->data());
   blk().mr7 = firmware;

@@ -12,7 +12,6 @@
 namespace msr::profile {
 namespace {
 
-constexpr int kFirmware = 7;  // mr7's place among the fifteen bytes
 constexpr int kKq1 = 8, kKq2 = 9;
 constexpr std::uint16_t kBaseFields = (1u << kBaseBlockSize) - 1;
 
@@ -131,13 +130,13 @@ Reading read_reader(const Host& host, const Target& t) {
 }
 
 std::uint16_t comparable(const Reading& r) {
-  return static_cast<std::uint16_t>(r.read & ~(1u << kFirmware));
+  return static_cast<std::uint16_t>(r.read & ~(1u << kFirmwareByte));
 }
 
 std::string where(const Host& host, const Target& t, const Reading& r) {
   if (t.transport == Transport::usb) return "USB HID";
   if (t.transport == Transport::ps2) return "PS/2";
-  return host.port_name(r.com != 0 ? r.com : g_shell.cport);
+  return host.port_name(r.com);
 }
 
 std::string missing_fields(std::uint16_t mask) {

@@ -14,6 +14,9 @@ namespace msr::profile {
 
 enum class Transport { usb, vcom, ps2 };
 
+// mr7's place among the fifteen bytes: the firmware version, the reader's own.
+inline constexpr int kFirmwareByte = 7;
+
 // What differs between the platforms msrprofile runs on.
 struct Host {
   // The reader's USB support library and PS/2 drivers exist only on Windows, where COM
@@ -65,7 +68,8 @@ Reading read_reader(const Host& host, const Target& t);
 // the reader's own.
 std::uint16_t comparable(const Reading& r);
 
-// A person's name for where the reader was found: "USB HID", "COM5", "/dev/ttyACM0".
+// A person's name for where a reader that was read answered: "USB HID", "COM5",
+// "/dev/ttyACM0".
 std::string where(const Host& host, const Target& t, const Reading& r);
 
 // "kq3..kq7", "kq2, kq5": the fields whose bits are clear in `mask`, shortest form.
