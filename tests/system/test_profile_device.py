@@ -117,3 +117,5 @@ class VcomTest(rig.WineTestCase):
             self.assertEqual(differs.returncode, 1)
             self.assertIn(b"inter_character_delay: intended 5, found 7", differs.stdout)
             self.assertEqual(run("verify", "C:\\profvcom\\r.ini", "--vcom=6").returncode, 2)
+            # The registry's list, in the order --vcom probes it.
+            self.assertEqual(run("ports").stdout.split()[0], b"COM5")
