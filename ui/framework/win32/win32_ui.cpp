@@ -15,14 +15,8 @@
 // The model first: <windows.h> defines macros (OEM_CHARSET, MessageBox) that collide
 // with the framework's own names.
 #include "ui/framework/forms.h"
+#include "ui/framework/win32/native_style.h"
 
-namespace msr {
-namespace {
-constexpr TFontCharset kOemCharset = TFontCharset::OEM_CHARSET;
-}  // namespace
-}  // namespace msr
-
-#include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
 
@@ -38,7 +32,6 @@ namespace msr {
 namespace {
 
 constexpr char kAppClass[] = "TApplication";
-constexpr char kContainerClass[] = "MsrContainer";
 constexpr char kNameProp[] = "MsrName";
 constexpr char kReadyProp[] = "MsrReady";
 constexpr char kPeerProp[] = "MsrPeer";  // our peer behind one of our windows
@@ -235,41 +228,19 @@ LRESULT CALLBACK container_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     case WM_NOTIFY:
       if (route_control_message(m, wp, lp)) return 0;
       break;
-    case WM_ERASEBKGND: {
-      RECT r;
-      ::GetClientRect(w, &r);
-      ::FillRect(reinterpret_cast<HDC>(wp), &r, ::GetSysColorBrush(COLOR_BTNFACE));
+    case WM_ERASEBKGND:
+      native::erase_container(w, reinterpret_cast<HDC>(wp));
       return 1;
-    }
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = ::BeginPaint(w, &ps);
       Win32Peer* p = peer_of(w);
       if (p != nullptr && p->control().Kind() == ControlKind::group_box) {
-        HFONT old = static_cast<HFONT>(::SelectObject(dc, ui().font(p->control().GetFont())));
-        TEXTMETRICA tm{};
-        ::GetTextMetricsA(dc, &tm);
-        RECT r;
-        ::GetClientRect(w, &r);
-        RECT frame = r;
-        frame.top += tm.tmHeight / 2;
-        ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
-        std::string text = p->control().Caption();
-        if (!text.empty()) {
-          RECT tr{8, 0, r.right - 8, tm.tmHeight};
-          ::DrawTextA(dc, text.c_str(), -1, &tr, DT_SINGLELINE | DT_CALCRECT);
-          tr.left -= 2;
-          tr.right += 2;
-          ::FillRect(dc, &tr, ::GetSysColorBrush(COLOR_BTNFACE));
-          tr.left += 2;
-          ::SetBkMode(dc, TRANSPARENT);
-          ::SetTextColor(dc, ::GetSysColor(p->control().EffectivelyEnabled() ? COLOR_BTNTEXT
-                                                                             : COLOR_GRAYTEXT));
-          ::DrawTextA(dc, text.c_str(), -1, &tr, DT_SINGLELINE);
-        }
-        ::SelectObject(dc, old);
+        const TControl& c = p->control();
+        native::paint_group_box(w, ui().font(c.GetFont()), c.Caption(), c.EffectivelyEnabled());
+      } else {
+        PAINTSTRUCT ps;
+        ::BeginPaint(w, &ps);
+        ::EndPaint(w, &ps);
       }
-      ::EndPaint(w, &ps);
       return 0;
     }
     case WM_NCDESTROY:
@@ -311,51 +282,11 @@ HWND Win32Peer::native_parent() const {
 }
 
 void Win32Peer::create() {
-  const char* cls = "Static";
-  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-  DWORD ex = 0;
-  switch (control_.Kind()) {
-    case ControlKind::button:
-      cls = "Button";
-      style |= BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP;
-      break;
-    case ControlKind::check_box:
-      cls = "Button";
-      // Not automatic: the model decides the state.
-      style |= BS_CHECKBOX | WS_TABSTOP;
-      break;
-    case ControlKind::edit:
-      cls = "Edit";
-      style |= ES_AUTOHSCROLL | WS_TABSTOP;
-      ex |= WS_EX_CLIENTEDGE;
-      break;
-    case ControlKind::combo_box:
-      cls = "ComboBox";
-      style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
-      break;
-    case ControlKind::group_box:
-    case ControlKind::tab_sheet:
-      cls = kContainerClass;
-      style |= WS_CLIPCHILDREN;
-      ex |= WS_EX_CONTROLPARENT;
-      break;
-    case ControlKind::page_control:
-      cls = WC_TABCONTROLA;
-      style |= WS_CLIPCHILDREN | WS_TABSTOP;
-      ex |= WS_EX_CONTROLPARENT;
-      break;
-    case ControlKind::static_text:
-    case ControlKind::label:
-      style |= SS_NOTIFY;
-      break;
-    case ControlKind::image:
-      style |= SS_BITMAP;
-      break;
-    case ControlKind::form:
-      return;
-  }
-  hwnd_ = ::CreateWindowExA(ex, cls, "", style, 0, 0, 0, 0, native_parent(), nullptr, instance(),
-                            nullptr);
+  if (control_.Kind() == ControlKind::form) return;
+  native::WindowStyle ws =
+      native::child_style(control_.Kind(), TAlignment::taLeftJustify, TTextLayout::tlTop);
+  hwnd_ = ::CreateWindowExA(ws.ex_style, ws.class_name, "", ws.style, 0, 0, 0, 0, native_parent(),
+                            nullptr, instance(), nullptr);
   if (hwnd_ == nullptr) {
     throw Exception("Error creating window for " + control_.Name());
   }
@@ -403,10 +334,7 @@ void Win32Peer::place() {
   TWinControl* parent = control_.Parent();
   if (control_.Kind() == ControlKind::tab_sheet) {
     // A sheet fills the display area of its tab control.
-    HWND tab = native_parent();
-    RECT r;
-    ::GetClientRect(tab, &r);
-    TabCtrl_AdjustRect(tab, FALSE, &r);
+    RECT r = native::sheet_rect(native_parent());
     x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
   } else if (parent != nullptr && parent->Kind() == ControlKind::form) {
     if (FormPeer* fp = form_peer_of(control_)) {
@@ -414,8 +342,7 @@ void Win32Peer::place() {
       y -= fp->scroll_y();
     }
   }
-  // A drop-down list needs room below its edit field for the list.
-  if (control_.Kind() == ControlKind::combo_box) h += 160;
+  h = native::window_height(control_.Kind(), h);
   ::SetWindowPos(hwnd_, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -442,20 +369,8 @@ void Win32Peer::apply_style_alignment() {
   ControlKind k = control_.Kind();
   if (k != ControlKind::label && k != ControlKind::static_text) return;
   LONG style = ::GetWindowLongA(hwnd_, GWL_STYLE);
-  style &= ~(SS_TYPEMASK | SS_CENTERIMAGE);
-  switch (control_.Alignment()) {
-    case TAlignment::taLeftJustify:
-      style |= SS_LEFT;
-      break;
-    case TAlignment::taRightJustify:
-      style |= SS_RIGHT;
-      break;
-    case TAlignment::taCenter:
-      style |= SS_CENTER;
-      break;
-  }
-  // A vertically centred text is a single line.
-  if (control_.Layout() == TTextLayout::tlCenter) style |= SS_CENTERIMAGE;
+  style &= ~native::kTextAlignmentMask;
+  style |= native::text_alignment_style(control_.Alignment(), control_.Layout());
   ::SetWindowLongA(hwnd_, GWL_STYLE, style);
   ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
@@ -646,27 +561,12 @@ LRESULT Win32Peer::subclass_proc(UINT m, WPARAM wp, LPARAM lp) {
 // --- FormPeer ---
 
 void FormPeer::create_form() {
-  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  if (form_.Resizable()) style |= WS_THICKFRAME;
-  if (form_.MaximizeBox()) style |= WS_MAXIMIZEBOX;
+  DWORD style = native::form_style(form_.Resizable(), form_.MaximizeBox());
   std::string cls = "T" + form_.Name();
-  WNDCLASSEXA wc{};
-  wc.cbSize = sizeof wc;
-  if (!::GetClassInfoExA(instance(), cls.c_str(), &wc)) {
-    wc = WNDCLASSEXA{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = form_thunk;
-    wc.hInstance = instance();
-    wc.hIcon = ::LoadIconA(instance(), MAKEINTRESOURCEA(1));
-    wc.hIconSm = static_cast<HICON>(::LoadImageA(instance(), MAKEINTRESOURCEA(1), IMAGE_ICON,
-                                                 ::GetSystemMetrics(SM_CXSMICON),
-                                                 ::GetSystemMetrics(SM_CYSMICON), 0));
-    wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = cls.c_str();
-    if (!::RegisterClassExA(&wc)) throw Exception("Error creating window class " + cls);
+  if (!native::register_form_class(cls, form_thunk)) {
+    throw Exception("Error creating window class " + cls);
   }
-  hwnd_ = ::CreateWindowExA(WS_EX_CONTROLPARENT, cls.c_str(), title_text(form_.Caption()).c_str(),
+  hwnd_ = ::CreateWindowExA(native::kFormExStyle, cls.c_str(), title_text(form_.Caption()).c_str(),
                             style, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance(),
                             nullptr);
   if (hwnd_ == nullptr) throw Exception("Error creating window " + form_.Name());
@@ -681,24 +581,18 @@ void FormPeer::create_form() {
 void FormPeer::fit_frame(bool centre) {
   if (hwnd_ == nullptr) return;
   fitting_ = true;
-  RECT r{0, 0, form_.ClientWidth(), form_.ClientHeight()};
-  if (form_.VertScrollBar()) r.right += ::GetSystemMetrics(SM_CXVSCROLL);
-  if (form_.HorzScrollBar()) r.bottom += ::GetSystemMetrics(SM_CYHSCROLL);
-  DWORD style = static_cast<DWORD>(::GetWindowLongA(hwnd_, GWL_STYLE));
-  DWORD ex = static_cast<DWORD>(::GetWindowLongA(hwnd_, GWL_EXSTYLE));
-  ::AdjustWindowRectEx(&r, style & ~(WS_HSCROLL | WS_VSCROLL), FALSE, ex);
-  int w = r.right - r.left, h = r.bottom - r.top;
+  SIZE frame = native::frame_size(static_cast<DWORD>(::GetWindowLongA(hwnd_, GWL_STYLE)),
+                                  static_cast<DWORD>(::GetWindowLongA(hwnd_, GWL_EXSTYLE)),
+                                  form_.ClientWidth(), form_.ClientHeight(), form_.HorzScrollBar(),
+                                  form_.VertScrollBar());
   UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
-  int x = 0, y = 0;
+  POINT at{0, 0};
   if (centre && form_.Centered()) {
-    RECT work{};
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    x = work.left + std::max(0, static_cast<int>((work.right - work.left - w) / 2));
-    y = work.top + std::max(0, static_cast<int>((work.bottom - work.top - h) / 2));
+    at = native::centred(frame);
   } else {
     flags |= SWP_NOMOVE;
   }
-  ::SetWindowPos(hwnd_, nullptr, x, y, w, h, flags);
+  ::SetWindowPos(hwnd_, nullptr, at.x, at.y, frame.cx, frame.cy, flags);
   fitting_ = false;
 }
 
@@ -707,18 +601,7 @@ void FormPeer::update_scroll() {
   TScrollRange range = form_.ScrollRange();
   bool horz = form_.HorzScrollBar(), vert = form_.VertScrollBar();
   int cw = form_.ClientWidth(), ch = form_.ClientHeight();
-  SCROLLINFO si{};
-  si.cbSize = sizeof si;
-  si.fMask = SIF_RANGE | SIF_PAGE | SIF_DISABLENOSCROLL;
-  si.nMin = 0;
-  si.nMax = std::max(range.width, cw) - 1;
-  si.nPage = static_cast<UINT>(cw);
-  ::SetScrollInfo(hwnd_, SB_HORZ, &si, TRUE);
-  si.nMax = std::max(range.height, ch) - 1;
-  si.nPage = static_cast<UINT>(ch);
-  ::SetScrollInfo(hwnd_, SB_VERT, &si, TRUE);
-  ::ShowScrollBar(hwnd_, SB_HORZ, horz ? TRUE : FALSE);
-  ::ShowScrollBar(hwnd_, SB_VERT, vert ? TRUE : FALSE);
+  native::set_scroll_bars(hwnd_, range.width, range.height, cw, ch);
   fit_frame(false);
   // A range that shrank pulls the view back.
   int max_x = horz ? std::max(range.width, cw) - cw : 0;
@@ -880,12 +763,7 @@ void Win32Ui::register_classes() {
   wc.hIcon = ::LoadIconA(instance(), MAKEINTRESOURCEA(1));
   wc.lpszClassName = kAppClass;
   ::RegisterClassA(&wc);
-  WNDCLASSA cc{};
-  cc.lpfnWndProc = container_proc;
-  cc.hInstance = instance();
-  cc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
-  cc.lpszClassName = kContainerClass;
-  ::RegisterClassA(&cc);
+  native::register_container_class(container_proc);
   registered_ = true;
 }
 
@@ -1007,18 +885,7 @@ HFONT Win32Ui::font(const TFont& f) {
   auto key = std::make_tuple(f.Name, f.Height, f.Bold, static_cast<int>(f.Charset));
   auto it = fonts_.find(key);
   if (it != fonts_.end()) return it->second;
-  LOGFONTA lf{};
-  // The height taken as the line's cell height: the layout's texts were fitted to their
-  // controls that way (a multi-line reset text fits its 56 pixels in three lines), also
-  // when the face is substituted by a wider one.
-  lf.lfHeight = f.Height;
-  lf.lfWeight = f.Bold ? FW_BOLD : FW_NORMAL;
-  lf.lfCharSet = f.Charset == kOemCharset ? OEM_CHARSET : DEFAULT_CHARSET;
-  lf.lfQuality = DEFAULT_QUALITY;
-  lf.lfPitchAndFamily = DEFAULT_PITCH;
-  lstrcpynA(lf.lfFaceName, f.Name.c_str(), LF_FACESIZE);
-  HFONT h = ::CreateFontIndirectA(&lf);
-  if (h == nullptr) h = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  HFONT h = native::create_font(f);
   fonts_[key] = h;
   return h;
 }
