@@ -11,4 +11,6 @@ Transports real_transports() {
                     [](int mode) { return setusb1(mode); }, [] { setps2(); }};
 }
 
+Transports g_transports = real_transports();
+
 }  // namespace msr

@@ -14,7 +14,8 @@ struct Transports {
 };
 // The real setcom, setusb, setusb1 and setps2.
 Transports real_transports();
-// What the callers reach; reset_process_state puts the real ones back.
-inline Transports g_transports = real_transports();
+// What the callers reach; reset_process_state puts the real ones back. Defined with the
+// transports, so that code which only names the window's layout links none of them.
+extern Transports g_transports;
 
 }  // namespace msr

@@ -162,6 +162,8 @@ void TForm::user_close() {
 
 // --- TApplication ---
 
+TApplication Application;
+
 TApplication::~TApplication() {
   Reset();
 }

@@ -155,7 +155,7 @@ class TApplication {
   bool terminated_ = false;
 };
 
-inline TApplication Application;
+extern TApplication Application;
 
 // MB_ICONERROR, the error box's icon.
 inline constexpr std::uint32_t kMbIconError = 0x10u;
