@@ -5,6 +5,7 @@ import atexit
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -47,15 +48,57 @@ SESSION = BUILD / "rig-session"
 QUIET = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 
 
+def _accepts(address):
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+        try:
+            s.connect(address)
+            return True
+        except OSError:
+            return False
+
+
+def _display_taken(number):
+    """A running server holds the display: it takes connections (on its socket file or the
+    abstract one), or its lock file names a live process."""
+    socket_path = f"/tmp/.X11-unix/X{number}"
+    if _accepts(socket_path) or _accepts("\0" + socket_path):
+        return True
+    try:
+        pid = int(Path(f"/tmp/.X{number}-lock").read_text().strip())
+        os.kill(pid, 0)
+        return True
+    except (OSError, ValueError):
+        return False
+
+
 def _start_xvfb(**popen):
-    """Starts an Xvfb on a free display; returns the process and the display (":N")."""
-    r, w = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=(w,), **QUIET, **popen)
-    os.close(w)
-    number = os.read(r, 16).decode().strip()
-    os.close(r)
-    return xvfb, ":" + number
+    """A private Xvfb on a display of its own: (process, ":N"). Xvfb's own choice of a free
+    display (-displayfd) trusts the lock files in /tmp; a server whose lock file has gone
+    makes it pick that server's number and fail (the programs then end with "no driver
+    could be loaded"), or leaves DISPLAY on another user's screen. So the number is chosen
+    here, and the server kept only once it is up and takes connections."""
+    for number in range(100, 200):
+        if _display_taken(number):
+            continue
+        xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp"], **QUIET, **popen)
+        deadline = time.monotonic() + 10
+        while xvfb.poll() is None and time.monotonic() < deadline:
+            if _accepts(f"/tmp/.X11-unix/X{number}"):
+                return xvfb, f":{number}"
+            time.sleep(0.05)
+        _stop(xvfb)
+    raise RuntimeError("no X display: Xvfb would not start on any of :100..:199")
+
+
+def _stop(xvfb):
+    """Ends a server so that it takes its lock file and socket with it."""
+    xvfb.terminate()
+    try:
+        xvfb.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        xvfb.kill()
+        xvfb.wait()
 
 
 def _end_wineserver():
@@ -85,7 +128,10 @@ def ensure_display():
         os.environ["DISPLAY"] = session[1]
         return
     xvfb, os.environ["DISPLAY"] = _start_xvfb()
-    atexit.register(xvfb.kill)
+    atexit.register(_stop, xvfb)
+    # Registered last, so run first: the wineserver kept for the run goes before the
+    # display its desktop lives on.
+    atexit.register(subprocess.run, ["wineserver", "-k"], env=wine_env(), check=False, **QUIET)
     _end_wineserver()
 
 
