@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/flags.h"
@@ -349,6 +350,9 @@ class RecordingUi : public NativeUi {
   void set_app_title(const std::string& title) override { titles.push_back(title); }
   std::unique_ptr<Peer> create_peer(TControl& control) override {
     created.push_back(control.Name());
+    // What a native control is made with.
+    made_with[control.Name()] = {control.Caption(), control.Visible(), control.Enabled(),
+                                 control.GetFont().Bold};
     return std::make_unique<RecordingPeer>(*this, control);
   }
   void show_form(TForm& form) override { shown.push_back(form.Name()); }
@@ -362,6 +366,7 @@ class RecordingUi : public NativeUi {
 
   std::vector<std::string> titles, created, shown, closed, loops, focused;
   std::vector<std::pair<std::string, Prop>> changes;
+  std::map<std::string, std::tuple<std::string, bool, bool, bool>> made_with;
   std::function<void()> during_loop;
   int processed = 0;
   Handle owner = reinterpret_cast<Handle>(0x1234);
@@ -411,7 +416,8 @@ TEST_F(UiNativeSide, RunShowsTheMainFormWithItsPeersAndLoops) {
     g_main->Close();
   };
   Application.Run();
-  EXPECT_EQ(ui.created, (std::vector<std::string>{"Main", "Button", "Group", "Label", "Inner"}));
+  // From the top of the stack down: later controls over earlier ones, windowed over labels.
+  EXPECT_EQ(ui.created, (std::vector<std::string>{"Main", "Button", "Group", "Inner", "Label"}));
   EXPECT_EQ(ui.shown, std::vector<std::string>{"Main"});
   EXPECT_EQ(ui.loops, std::vector<std::string>{"Main"});
   EXPECT_EQ(ui.focused, std::vector<std::string>{"Button"});
@@ -419,6 +425,35 @@ TEST_F(UiNativeSide, RunShowsTheMainFormWithItsPeersAndLoops) {
   EXPECT_TRUE(Application.Terminated());
   std::vector<std::pair<std::string, Prop>> caption{{"Button", Prop::caption}};
   EXPECT_EQ(std::count(ui.changes.begin(), ui.changes.end(), caption[0]), 1);
+}
+
+TEST_F(UiNativeSide, AControlOffScreenGetsItsPeerOnceOnScreenWithTheStateItHasThen) {
+  Application.CreateForm(g_main);
+  g_main->group->Hide();
+  g_main->HandleNeeded();
+  EXPECT_EQ(ui.created, (std::vector<std::string>{"Main", "Button", "Label"}));
+  g_main->inner->SetCaption("late");
+  g_main->inner->SetEnabled(false);
+  g_main->group->SetFont({"MS Sans Serif", 14, true});
+  g_main->group->Show();
+  EXPECT_EQ(ui.created, (std::vector<std::string>{"Main", "Button", "Label", "Group", "Inner"}));
+  EXPECT_EQ(ui.made_with["Inner"], std::make_tuple(std::string("late"), true, false, true));
+  g_main->group->Hide();
+  g_main->group->Show();
+  EXPECT_EQ(ui.created.size(), 5u);  // once only
+}
+
+TEST_F(UiNativeSide, ControlsOfAPageGetTheirPeersWhenThePageIsActivated) {
+  Application.CreateForm(g_main);
+  auto* pages = g_main->Add<TPageControl>("Pages", g_main);
+  auto* first = g_main->Add<TTabSheet>("First", pages);
+  auto* second = g_main->Add<TTabSheet>("Second", pages);
+  g_main->Add<TCheckBox>("OnSecond", second);
+  g_main->HandleNeeded();
+  EXPECT_EQ(std::count(ui.created.begin(), ui.created.end(), "OnSecond"), 0);
+  EXPECT_EQ(pages->ActivePage(), first);
+  pages->user_select_page(second);
+  EXPECT_EQ(ui.created.back(), "OnSecond");
 }
 
 TEST_F(UiNativeSide, PeersHearOfEveryChangeAndTheFormOfItsScrollRange) {

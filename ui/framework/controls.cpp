@@ -122,6 +122,9 @@ void TControl::user_click() {
 
 void TControl::notify(Prop what) {
   if (peer_ != nullptr) peer_->changed(what);
+  if (what == Prop::visible || what == Prop::active_page) {
+    if (TForm* form = Form()) form->came_on_screen(this);
+  }
   // What the form's direct children cover decides its scroll ranges.
   if ((what == Prop::visible || what == Prop::bounds) && parent_ != nullptr &&
       parent_->kind_ == ControlKind::form) {

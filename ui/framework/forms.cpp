@@ -14,14 +14,29 @@ void collect_focus_order(const TWinControl* container, std::vector<TWinControl*>
   }
 }
 
-// Containers before their contents: each container's windowed children in tab order,
-// then its other children, then the same for every windowed child.
-void make_peers(NativeUi& ui, TWinControl* container) {
-  for (TWinControl* c : container->TabList()) c->set_peer(ui.create_peer(*c));
-  for (TControl* c : container->Controls()) {
-    if (c->GetPeer() == nullptr) c->set_peer(ui.create_peer(*c));
+}  // namespace
+
+std::vector<TControl*> TForm::StackingOrder(const TWinControl& container) {
+  std::vector<TControl*> order;
+  for (bool windowed : {true, false}) {
+    const auto& controls = container.Controls();
+    for (auto c = controls.rbegin(); c != controls.rend(); ++c) {
+      if ((dynamic_cast<TWinControl*>(*c) != nullptr) == windowed) order.push_back(*c);
+    }
   }
-  for (TWinControl* c : container->TabList()) make_peers(ui, c);
+  return order;
+}
+
+namespace {
+
+// A control gets its peer once it is on screen, its container's before its own; the
+// controls of one container from the top of the stack down.
+void make_peers(NativeUi& ui, TControl* control) {
+  if (!control->Showing()) return;
+  if (control->GetPeer() == nullptr) control->set_peer(ui.create_peer(*control));
+  if (auto* container = dynamic_cast<TWinControl*>(control)) {
+    for (TControl* c : TForm::StackingOrder(*container)) make_peers(ui, c);
+  }
 }
 
 }  // namespace
@@ -105,8 +120,12 @@ void TForm::HandleNeeded() {
   NativeUi* ui = native_ui();
   if (peers_made_ || ui == nullptr) return;
   peers_made_ = true;
-  set_peer(ui->create_peer(*this));
   make_peers(*ui, this);
+}
+
+void TForm::came_on_screen(TControl* control) {
+  NativeUi* ui = native_ui();
+  if (peers_made_ && ui != nullptr) make_peers(*ui, control);
 }
 
 void TForm::Show() {

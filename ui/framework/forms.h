@@ -72,8 +72,13 @@ class TForm : public TWinControl {
   // Runs OnCreate; an error raised in it is shown in the error box and ends it.
   void DoCreate();
 
-  // Creates the native peers now (no-op without a native side or when done before).
+  // Creates the native peers now (no-op without a native side or when done before):
+  // the form's and those of the controls on screen. A control that is not gets its
+  // peer when it comes on screen, with all the state it has by then.
   void HandleNeeded();
+  // The controls of a container from the top of the stack down: those added later lie
+  // over those added earlier, and every windowed control over the labels and pictures.
+  static std::vector<TControl*> StackingOrder(const TWinControl& container);
   // Puts the form on screen: peers, initial focus, native show.
   void Show();
   bool Shown() const { return shown_; }
@@ -94,6 +99,9 @@ class TForm : public TWinControl {
 
  private:
   friend class TControl;
+  // control may have come on screen (shown, or its page made active): peers for it and
+  // its contents, if the form has its peers.
+  void came_on_screen(TControl* control);
   std::vector<std::unique_ptr<TControl>> owned_;
   int client_width_ = 0, client_height_ = 0;
   bool centered_ = true, resizable_ = false, maximize_box_ = false;

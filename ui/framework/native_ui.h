@@ -5,10 +5,12 @@
 // set_native_ui() before the application is initialised; unit tests install none, and
 // the model then works on its own (nothing is drawn, message loops return at once).
 //
-// Peers are created when a form is first shown (TForm::Show, or TForm::HandleNeeded):
-// the model calls NativeUi::create_peer once per control, the form first and then every
-// child before its own children, each container's children in tab order. A peer reads
-// the whole state of its control when it is created; afterwards the model calls
+// Peers are created when a form is first shown (TForm::Show, or TForm::HandleNeeded),
+// for the form and the controls on screen: the model calls NativeUi::create_peer once per
+// control, the form first and then every control before its own contents, each
+// container's controls from the top of the stack down (TForm::StackingOrder). A control
+// that is not on screen then gets its peer when it comes on screen. A peer reads the
+// whole state of its control when it is created; afterwards the model calls
 // Peer::changed for every property that changes. User actions come back through the
 // model's user_* entry points (click, type, select, focus, Esc, close box), which run
 // the handlers exactly as the tests drive them.

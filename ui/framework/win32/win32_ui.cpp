@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace msr {
@@ -34,8 +35,7 @@ namespace {
 constexpr char kAppClass[] = "TApplication";
 constexpr char kNameProp[] = "MsrName";
 constexpr char kReadyProp[] = "MsrReady";
-constexpr char kPeerProp[] = "MsrPeer";  // our peer behind one of our windows
-constexpr int kLineStep = 8;             // pixels per scroll-bar arrow click
+constexpr int kLineStep = 8;  // pixels per scroll-bar arrow click
 
 class Win32Peer;
 class Win32Ui;
@@ -45,9 +45,18 @@ HINSTANCE instance() {
   return ::GetModuleHandleA(nullptr);
 }
 
-// Only windows we made carry the property, so no other window is taken for a peer.
+// Our peer behind each of our windows, looked up in the process (every message to our
+// windows asks, and a window property would cost a trip to the window server each time);
+// no other window is taken for a peer.
+std::unordered_map<HWND, Win32Peer*>& peers() {
+  static std::unordered_map<HWND, Win32Peer*> map;
+  return map;
+}
+
 Win32Peer* peer_of(HWND w) {
-  return w == nullptr ? nullptr : static_cast<Win32Peer*>(::GetPropA(w, kPeerProp));
+  if (w == nullptr) return nullptr;
+  auto it = peers().find(w);
+  return it == peers().end() ? nullptr : it->second;
 }
 
 // A title bar shows no mnemonics: "&&" reads as "&" there only if we say so.
@@ -82,6 +91,9 @@ class Win32Ui final : public NativeUi {
 
   void shutdown();
   HFONT font(const TFont& f);
+  // The tab control is the one common control here, and only a window that shows one
+  // needs the library: it is loaded and initialised when the first one is made.
+  void load_common_controls();
   HWND app_window() const { return app_; }
 
   // Runs fn inside a window procedure: a framework error is shown in the error box as
@@ -107,6 +119,7 @@ class Win32Ui final : public NativeUi {
   void rethrow_pending();
 
   bool registered_ = false;
+  bool common_controls_ = false;
   HWND app_ = nullptr;
   std::map<std::tuple<std::string, int, bool, int>, HFONT> fonts_;
   std::exception_ptr pending_;
@@ -127,11 +140,12 @@ class Win32Peer : public Peer {
 
   TControl& control() { return control_; }
   HWND hwnd() const { return hwnd_; }
-  // The window went with its parent.
-  void forget() { hwnd_ = nullptr; }
+  // The window has gone (or is going): it is no longer ours.
+  void release();
   virtual bool is_form() const { return false; }
 
-  // Makes the native window (parent: the nearest container's window).
+  // Makes the native window (parent: the nearest container's window) with the
+  // control's whole state.
   void create();
   // A notification from the control: WM_COMMAND code or WM_NOTIFY code.
   void command(int code);
@@ -150,6 +164,18 @@ class Win32Peer : public Peer {
   void apply_picture();
   void apply_tabs();
   HWND native_parent() const;
+  // The window's place and size in its native parent.
+  RECT native_bounds() const;
+  // The model's visibility as the window has it (only the active page of a tab control
+  // is visible).
+  bool shown_natively() const;
+  // What the window's text mirrors: an edit's text or the caption; nullptr when the
+  // window has no text of ours (combo box, picture).
+  const std::string* native_text() const;
+  // Takes the window into the process's list of ours.
+  void adopt(HWND w);
+  // Puts a window made after some of its siblings in its place among them.
+  void stack();
 
   TControl& control_;
   HWND hwnd_ = nullptr;
@@ -182,12 +208,18 @@ class FormPeer final : public Win32Peer {
   bool on_screen() const { return on_screen_; }
   void set_on_screen(bool v) { on_screen_ = v; }
   void fit_frame(bool centre);
+  void changed(Prop what) override {
+    // Before it is on screen the frame follows the scroll ranges (it was made with them).
+    if (what == Prop::scroll_range && !on_screen_) scroll_stale_ = true;
+    Win32Peer::changed(what);
+  }
 
  private:
   void on_scroll(int bar, int code);
   TForm& form_;
   int scroll_x_ = 0, scroll_y_ = 0;
   bool on_screen_ = false;
+  bool scroll_stale_ = false;
   bool fitting_ = false;
 };
 
@@ -244,10 +276,7 @@ LRESULT CALLBACK container_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_NCDESTROY:
-      if (Win32Peer* p = peer_of(w)) {
-        ::RemovePropA(w, kPeerProp);
-        p->forget();
-      }
+      if (Win32Peer* p = peer_of(w)) p->release();
       break;
     default:
       break;
@@ -281,34 +310,72 @@ HWND Win32Peer::native_parent() const {
   return nullptr;
 }
 
+void Win32Peer::adopt(HWND w) {
+  hwnd_ = w;
+  peers()[w] = this;
+}
+
+void Win32Peer::release() {
+  if (hwnd_ != nullptr) peers().erase(hwnd_);
+  hwnd_ = nullptr;
+}
+
 void Win32Peer::create() {
-  if (control_.Kind() == ControlKind::form) return;
-  native::WindowStyle ws =
-      native::child_style(control_.Kind(), TAlignment::taLeftJustify, TTextLayout::tlTop);
-  hwnd_ = ::CreateWindowExA(ws.ex_style, ws.class_name, "", ws.style, 0, 0, 0, 0, native_parent(),
-                            nullptr, instance(), nullptr);
-  if (hwnd_ == nullptr) {
+  const ControlKind kind = control_.Kind();
+  if (kind == ControlKind::form) return;
+  native::WindowStyle ws = native::child_style(kind, control_.Alignment(), control_.Layout());
+  DWORD style = ws.style | (control_.Enabled() ? 0 : WS_DISABLED);
+  if (shown_natively()) style |= WS_VISIBLE;
+  const std::string* text = native_text();
+  if (kind == ControlKind::page_control) ui().load_common_controls();
+  // An edit takes its margins from its font only while it is large or still without a
+  // size (and a combo box its field's height from the font): their font comes first.
+  bool font_first = kind == ControlKind::edit || kind == ControlKind::combo_box;
+  RECT r = native_bounds();
+  HWND w = ::CreateWindowExA(ws.ex_style, ws.class_name, text != nullptr ? text->c_str() : "",
+                             style, r.left, r.top, font_first ? 0 : r.right - r.left,
+                             font_first ? 0 : r.bottom - r.top, native_parent(), nullptr,
+                             instance(), nullptr);
+  if (w == nullptr) {
     throw Exception("Error creating window for " + control_.Name());
   }
-  ::SetPropA(hwnd_, kPeerProp, this);
-  if (control_.Kind() != ControlKind::group_box && control_.Kind() != ControlKind::tab_sheet) {
+  adopt(w);
+  if (kind != ControlKind::group_box && kind != ControlKind::tab_sheet) {
     original_ = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(subclass_thunk)));
   }
   name_atom_ = ::GlobalAddAtomA(control_.Name().c_str());
   ::SetPropA(hwnd_, kNameProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(name_atom_)));
+  ::SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(ui().font(control_.GetFont())), FALSE);
+  if (font_first) place();
+  if (kind == ControlKind::edit) changed(Prop::max_length);
+  if (kind == ControlKind::combo_box) apply_items();
+  if (kind == ControlKind::image) apply_picture();
+  if (kind == ControlKind::page_control) apply_tabs();
+  if (kind == ControlKind::check_box && static_cast<TCheckBox&>(control_).Checked()) {
+    changed(Prop::checked);
+  }
+  stack();
+}
 
-  changed(Prop::font);
-  apply_style_alignment();
-  if (control_.Kind() == ControlKind::edit) changed(Prop::max_length);
-  if (control_.Kind() == ControlKind::combo_box) apply_items();
-  if (control_.Kind() == ControlKind::image) apply_picture();
-  if (control_.Kind() == ControlKind::page_control) apply_tabs();
-  apply_text();
-  changed(Prop::checked);
-  ::EnableWindow(hwnd_, control_.Enabled() ? TRUE : FALSE);
-  place();
-  apply_visible();
+void Win32Peer::stack() {
+  TWinControl* parent = control_.Parent();
+  if (parent == nullptr) return;
+  // A new window goes below its siblings, which is its place while those below it in the
+  // stacking order have no windows yet (as when the form makes its peers).
+  std::vector<TControl*> order = TForm::StackingOrder(*parent);
+  auto self = std::find(order.begin(), order.end(), &control_);
+  auto made = [](TControl* c) { return c->GetPeer() != nullptr && c->GetPeer()->handle(); };
+  if (std::none_of(self + 1, order.end(), made)) return;
+  HWND above = HWND_TOP;
+  for (auto c = self; c != order.begin();) {
+    --c;
+    if (made(*c)) {
+      above = static_cast<HWND>((*c)->GetPeer()->handle());
+      break;
+    }
+  }
+  ::SetWindowPos(hwnd_, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void Win32Peer::destroy() {
@@ -316,48 +383,70 @@ void Win32Peer::destroy() {
     if (original_ != nullptr) {
       ::SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
     }
-    ::RemovePropA(hwnd_, kPeerProp);
     ::RemovePropA(hwnd_, kNameProp);
     ::RemovePropA(hwnd_, kReadyProp);
-    ::DestroyWindow(hwnd_);
+    HWND w = hwnd_;
+    release();
+    ::DestroyWindow(w);
   }
-  hwnd_ = nullptr;
+  release();
   if (name_atom_ != 0) ::GlobalDeleteAtom(name_atom_);
   name_atom_ = 0;
   if (bitmap_ != nullptr) ::DeleteObject(bitmap_);
   bitmap_ = nullptr;
 }
 
-void Win32Peer::place() {
-  if (hwnd_ == nullptr) return;
+RECT Win32Peer::native_bounds() const {
   int x = control_.Left(), y = control_.Top(), w = control_.Width(), h = control_.Height();
   TWinControl* parent = control_.Parent();
   if (control_.Kind() == ControlKind::tab_sheet) {
     // A sheet fills the display area of its tab control.
-    RECT r = native::sheet_rect(native_parent());
-    x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
-  } else if (parent != nullptr && parent->Kind() == ControlKind::form) {
+    return native::sheet_rect(native_parent());
+  }
+  if (parent != nullptr && parent->Kind() == ControlKind::form) {
     if (FormPeer* fp = form_peer_of(control_)) {
       x -= fp->scroll_x();
       y -= fp->scroll_y();
     }
   }
-  h = native::window_height(control_.Kind(), h);
-  ::SetWindowPos(hwnd_, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  return RECT{x, y, x + w, y + native::window_height(control_.Kind(), h)};
+}
+
+void Win32Peer::place() {
+  if (hwnd_ == nullptr) return;
+  RECT r = native_bounds();
+  ::SetWindowPos(hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool Win32Peer::shown_natively() const {
+  if (control_.Kind() == ControlKind::tab_sheet &&
+      static_cast<TTabSheet&>(control_).PageControl()->ActivePage() != &control_) {
+    return false;
+  }
+  return control_.Visible();
 }
 
 void Win32Peer::apply_visible() {
-  bool v = control_.Visible();
-  if (control_.Kind() == ControlKind::tab_sheet) {
-    v = v && static_cast<TTabSheet&>(control_).PageControl()->ActivePage() == &control_;
+  ::ShowWindow(hwnd_, shown_natively() ? SW_SHOWNA : SW_HIDE);
+}
+
+const std::string* Win32Peer::native_text() const {
+  switch (control_.Kind()) {
+    case ControlKind::combo_box:
+    case ControlKind::image:
+      return nullptr;
+    case ControlKind::edit:
+      return &static_cast<TEdit&>(control_).Text();
+    default:
+      return &control_.Caption();
   }
-  ::ShowWindow(hwnd_, v ? SW_SHOWNA : SW_HIDE);
 }
 
 void Win32Peer::apply_text() {
-  std::string text = control_.Kind() == ControlKind::edit ? static_cast<TEdit&>(control_).Text()
-                                                          : control_.Caption();
-  if (control_.Kind() == ControlKind::combo_box || control_.Kind() == ControlKind::image) return;
+  const std::string* model = native_text();
+  if (model == nullptr) return;
+  std::string text = *model;
   if (window_text(hwnd_) == text) return;
   echo_ = true;
   ::SetWindowTextA(hwnd_, text.c_str());
@@ -536,8 +625,7 @@ LRESULT Win32Peer::subclass_proc(UINT m, WPARAM wp, LPARAM lp) {
   WNDPROC orig = original_;
   if (m == WM_NCDESTROY) {
     ::SetWindowLongPtrA(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(orig));
-    ::RemovePropA(w, kPeerProp);
-    hwnd_ = nullptr;
+    release();
     return ::CallWindowProcA(orig, w, m, wp, lp);
   }
   if (m == WM_COMMAND || m == WM_NOTIFY) {
@@ -560,17 +648,27 @@ LRESULT Win32Peer::subclass_proc(UINT m, WPARAM wp, LPARAM lp) {
 
 // --- FormPeer ---
 
+// The window is made with the frame, place and scroll bars it shows with.
 void FormPeer::create_form() {
-  DWORD style = native::form_style(form_.Resizable(), form_.MaximizeBox());
+  bool horz = form_.HorzScrollBar(), vert = form_.VertScrollBar();
+  DWORD style = native::form_style(form_.Resizable(), form_.MaximizeBox()) |
+                (horz ? WS_HSCROLL : 0) | (vert ? WS_VSCROLL : 0);
   std::string cls = "T" + form_.Name();
   if (!native::register_form_class(cls, form_thunk)) {
     throw Exception("Error creating window class " + cls);
   }
-  hwnd_ = ::CreateWindowExA(native::kFormExStyle, cls.c_str(), title_text(form_.Caption()).c_str(),
-                            style, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance(),
-                            nullptr);
-  if (hwnd_ == nullptr) throw Exception("Error creating window " + form_.Name());
-  ::SetPropA(hwnd_, kPeerProp, this);
+  SIZE frame = native::frame_size(style, native::kFormExStyle, form_.ClientWidth(),
+                                  form_.ClientHeight(), horz, vert);
+  POINT at{CW_USEDEFAULT, CW_USEDEFAULT};
+  if (form_.Centered()) at = native::centred(frame);
+  HWND w = ::CreateWindowExA(native::kFormExStyle, cls.c_str(), title_text(form_.Caption()).c_str(),
+                             style, at.x, at.y, frame.cx, frame.cy, nullptr, nullptr, instance(),
+                             nullptr);
+  if (w == nullptr) throw Exception("Error creating window " + form_.Name());
+  adopt(w);
+  TScrollRange range = form_.ScrollRange();
+  native::set_scroll_bars(hwnd_, range.width, range.height, form_.ClientWidth(),
+                          form_.ClientHeight());
   name_atom_ = ::GlobalAddAtomA(form_.Name().c_str());
   ::SetPropA(hwnd_, kNameProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(name_atom_)));
   ::SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(ui().font(form_.GetFont())), FALSE);
@@ -703,8 +801,7 @@ LRESULT FormPeer::proc(UINT m, WPARAM wp, LPARAM lp) {
       break;
     case WM_NCDESTROY: {
       HWND w = hwnd_;
-      ::RemovePropA(w, kPeerProp);
-      hwnd_ = nullptr;
+      release();
       return ::DefWindowProcA(w, m, wp, lp);
     }
     default:
@@ -713,34 +810,12 @@ LRESULT FormPeer::proc(UINT m, WPARAM wp, LPARAM lp) {
   return ::DefWindowProcA(hwnd_, m, wp, lp);
 }
 
-// Stacking: controls added later lie over earlier ones, and every windowed control over
-// the labels and pictures of the same container (they are drawn on the container).
-void restack(TWinControl& container) {
-  std::vector<HWND> order;  // bottom to top
-  for (TControl* c : container.Controls()) {
-    bool windowed = dynamic_cast<TWinControl*>(c) != nullptr;
-    if (!windowed && c->GetPeer() != nullptr && c->GetPeer()->handle() != nullptr) {
-      order.push_back(static_cast<HWND>(c->GetPeer()->handle()));
-    }
-  }
-  for (TControl* c : container.Controls()) {
-    bool windowed = dynamic_cast<TWinControl*>(c) != nullptr;
-    if (windowed && c->GetPeer() != nullptr && c->GetPeer()->handle() != nullptr) {
-      order.push_back(static_cast<HWND>(c->GetPeer()->handle()));
-    }
-  }
-  for (HWND w : order) {
-    ::SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  }
-  for (TControl* c : container.Controls()) {
-    if (auto* wc = dynamic_cast<TWinControl*>(c)) restack(*wc);
-  }
-}
-
 void FormPeer::show() {
-  restack(form_);
-  update_scroll();
-  fit_frame(true);
+  if (scroll_stale_) {
+    update_scroll();
+    fit_frame(true);
+    scroll_stale_ = false;
+  }
   on_screen_ = true;
   ::ShowWindow(hwnd_, SW_SHOWNORMAL);
   ::UpdateWindow(hwnd_);
@@ -755,8 +830,6 @@ void FormPeer::show() {
 
 void Win32Ui::register_classes() {
   if (registered_) return;
-  INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
-  ::InitCommonControlsEx(&icc);
   WNDCLASSA wc{};
   wc.lpfnWndProc = app_proc;
   wc.hInstance = instance();
@@ -765,6 +838,22 @@ void Win32Ui::register_classes() {
   ::RegisterClassA(&wc);
   native::register_container_class(container_proc);
   registered_ = true;
+}
+
+void Win32Ui::load_common_controls() {
+  if (common_controls_) return;
+  common_controls_ = true;
+  // By its full path: a library of that name beside the program or in the current
+  // directory is never taken for it.
+  char dir[MAX_PATH] = {};
+  UINT n = ::GetSystemDirectoryA(dir, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return;
+  HMODULE lib = ::LoadLibraryA((std::string(dir, n) + "\\comctl32.dll").c_str());
+  using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<Init>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(lib, "InitCommonControlsEx")));
+  INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_TAB_CLASSES};
+  if (init != nullptr) init(&icc);
 }
 
 void Win32Ui::set_app_title(const std::string& title) {
