@@ -2,6 +2,7 @@
 # Wine process of ours runs with.
 #   msr_wine_env BUILD_DIR   exports WINEPREFIX and friends for that build tree
 #   msr_wine_prefix          makes the prefix once (reused afterwards)
+#   msr_xvfb                 starts a private Xvfb, exports DISPLAY, sets xvfb_pid
 
 msr_wine_env() {
   local build_dir
@@ -27,4 +28,15 @@ msr_wine_prefix() {
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.msr-ready"
+}
+
+msr_xvfb() {
+  # The display is chosen as the system tests' rig chooses it (tests/system/rig.py): Xvfb's
+  # own choice (-displayfd) trusts lock files in /tmp, and takes the number of a running
+  # server whose lock file has gone.
+  local started
+  started="$(python3 "$(dirname "${BASH_SOURCE[0]}")/../tests/system/rig.py" start-xvfb)" ||
+    return 1
+  export DISPLAY=":${started% *}"
+  xvfb_pid="${started#* }"
 }

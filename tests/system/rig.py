@@ -233,4 +233,14 @@ class WineTestCase(unittest.TestCase):
 
 if __name__ == "__main__":
     # python3 rig.py start|stop: the ctest fixtures around the system tests.
-    {"start": start_session, "stop": stop_session}[sys.argv[1]]()
+    # python3 rig.py start-xvfb: for the shell scripts (scripts/wine-env.sh, msr_xvfb), a
+    # private Xvfb chosen as above that outlives this call; prints its display number and
+    # process id.
+    command = sys.argv[1] if len(sys.argv) == 2 else ""
+    if command == "start-xvfb":
+        server, display = _start_xvfb()
+        print(display.lstrip(":"), server.pid)
+    elif command in ("start", "stop"):
+        {"start": start_session, "stop": stop_session}[command]()
+    else:
+        sys.exit("usage: rig.py start|stop|start-xvfb")
