@@ -366,19 +366,22 @@ bool FakeOs::RegEnumValueName(Handle key, std::uint32_t index, std::string* name
     return false;
   }
   *name = (*serialcomm)[index].first;
+  last_enumerated_ = index;
   return true;
 }
 
 bool FakeOs::RegQueryStringValue(Handle key, const char* name, std::string* data) {
   if (reinterpret_cast<std::uintptr_t>(key) != kSerialCommKey || !serialcomm) return false;
-  for (const auto& [n, value] : *serialcomm) {
-    if (n == name) {
-      if (!value) return false;
-      *data = *value;
-      return true;
-    }
-  }
-  return false;
+  // The value just enumerated is nearly always the one asked for; looking there first
+  // keeps listing a long key linear rather than quadratic (value names are unique).
+  const auto& list = *serialcomm;
+  std::size_t at = last_enumerated_ < list.size() && list[last_enumerated_].first == name
+                       ? last_enumerated_
+                       : 0;
+  while (at < list.size() && list[at].first != name) ++at;
+  if (at == list.size() || !list[at].second) return false;
+  *data = *list[at].second;
+  return true;
 }
 
 void FakeOs::RegCloseKey(Handle) {

@@ -182,6 +182,7 @@ class FakeOs final : public Os {
   std::map<std::uintptr_t, std::string> modules_;
   std::uintptr_t next_handle_ = 0x100;
   int open_keys_ = 0;
+  std::size_t last_enumerated_ = 0;  // index of the registry value listed last
   Device* device(Handle h);
   // The key of libraries that a path names, case aside; empty when none.
   std::string library_key(const std::string& path) const;
