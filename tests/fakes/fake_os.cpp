@@ -36,8 +36,12 @@ bool Device::ioctl(std::uint32_t, void*, std::uint32_t, void*, std::uint32_t,
 }
 
 FakeOs::FakeOs() {
-  char tmpl[] = "/tmp/msr-fakeos-XXXXXX";
-  char* dir = ::mkdtemp(tmpl);
+  // TMPDIR as every temporary file honours it, so that a long fuzz run can keep its
+  // files in memory.
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string tmpl =
+      std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") + "/msr-fakeos-XXXXXX";
+  char* dir = ::mkdtemp(tmpl.data());
   if (dir == nullptr) std::abort();
   root = dir;
   fs::create_directories(host_path("C:\\windows\\system32"));
@@ -70,7 +74,11 @@ std::string FakeOs::host_path(const std::string& windows_path) const {
 void FakeOs::write_file(const std::string& windows_path, const std::string& bytes) {
   std::string host = host_path(windows_path);
   fs::create_directories(fs::path(host).parent_path());
-  std::ofstream(host, std::ios::binary | std::ios::trunc) << bytes;
+  // A new file, never the old one truncated: ext4 writes a truncated and rewritten file
+  // out to disk when it is closed, and a fuzz run that rewrites its file every input
+  // then spends most of its time waiting for the disk.
+  ::unlink(host.c_str());
+  std::ofstream(host, std::ios::binary) << bytes;
 }
 
 std::optional<std::string> FakeOs::read_file(const std::string& windows_path) const {
