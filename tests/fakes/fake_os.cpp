@@ -494,6 +494,18 @@ bool FakeOs::GetVersionExA(OsVersionInfo* info) {
   return true;
 }
 
+void FakeOs::clear_records() {
+  calls.clear();
+  beeps.clear();
+  sleeps.clear();
+  message_boxes.clear();
+  programs_run.clear();
+  libraries_loaded.clear();
+  libraries_freed = 0;
+  process_messages_calls = 0;
+  clip_cursor_releases = 0;
+}
+
 void FakeOsTest::SetUp() {
   reset_process_state();
   set_os(&fos);

@@ -122,6 +122,9 @@ class FakeOs final : public Os {
   int loaded_modules() const { return static_cast<int>(modules_.size()); }
   // The folder of module_file_name.
   std::string program_dir() const;
+  // Empties the record above; a fuzz target that reuses one FakeOs calls it every input,
+  // or the record grows for as long as the fuzzer runs.
+  void clear_records();
 
   // --- Os ---
   Handle FindWindowA(const char* class_name, const char* window_name) override;
