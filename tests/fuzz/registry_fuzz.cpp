@@ -2,10 +2,11 @@
 // behind the first three characters of each name without running past its text buffer,
 // closes the key, and the probe that follows stays within the 298 numbered ports.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "app/process_state.h"
 #include "common/log.h"
@@ -21,31 +22,31 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   msr::set_os(&fos);
 
   // Values separated by 0xFF; a value starting with 0xFE holds no string data. An input
-  // starting with 0xFD stands for a missing key.
-  using Values = std::vector<std::pair<std::string, std::optional<std::string>>>;
-  Values values;
+  // starting with 0xFD stands for a missing key. The list is made in place in the fake,
+  // under names short enough to need no heap: an input can hold hundreds of values.
   bool missing = size > 0 && data[0] == 0xFD;
   std::int32_t expected = missing ? 17 : 0;
-  std::size_t start = missing ? 1 : 0;
-  for (std::size_t i = start; i <= size && !missing; ++i) {
-    if (i < size && data[i] != 0xFF) continue;
-    std::string v(reinterpret_cast<const char*>(data) + start, i - start);
-    std::string name = "\\Device\\Serial" + std::to_string(values.size());
-    if (!v.empty() && static_cast<unsigned char>(v[0]) == 0xFE) {
-      values.emplace_back(name, std::nullopt);
-    } else {
-      // What the port number is read from: the text up to its first zero byte, cut to
-      // the 127 characters of the name buffer.
-      std::string text = v.substr(0, std::min(v.find('\0'), std::size_t{127}));
-      if (text.size() > 3) expected = std::max(expected, msr::atol32(text.c_str() + 3));
-      values.emplace_back(name, v);
-    }
-    start = i + 1;
-  }
   if (missing) {
     fos.serialcomm.reset();
   } else {
-    fos.serialcomm = values;
+    auto& values = fos.serialcomm.emplace();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= size; ++i) {
+      if (i < size && data[i] != 0xFF) continue;
+      std::string v(reinterpret_cast<const char*>(data) + start, i - start);
+      std::string name = "Serial" + std::to_string(values.size());
+      if (!v.empty() && static_cast<unsigned char>(v[0]) == 0xFE) {
+        values.emplace_back(std::move(name), std::nullopt);
+      } else {
+        // What the port number is read from: the text up to its first zero byte, cut to
+        // the 127 characters of the name buffer.
+        char text[128] = {};
+        v.copy(text, sizeof text - 1);
+        if (std::strlen(text) > 3) expected = std::max(expected, msr::atol32(text + 3));
+        values.emplace_back(std::move(name), std::move(v));
+      }
+      start = i + 1;
+    }
   }
 
   if (size > 1 && (data[size - 1] & 1)) {
@@ -60,9 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   msr::chkcom(0);
   std::int32_t top = std::min<std::int32_t>(expected, 298);
   std::int32_t want = top;
+  char opened[32];
   for (const std::string& c : fos.calls) {
     if (c.rfind("CreateFileA(", 0) != 0) continue;
-    if (want < 1 || c != "CreateFileA(\\\\.\\COM" + std::to_string(want) + ")") __builtin_trap();
+    std::snprintf(opened, sizeof opened, "CreateFileA(\\\\.\\COM%d)", static_cast<int>(want));
+    if (want < 1 || c != opened) __builtin_trap();
     --want;
   }
   if (top > 0 && want != 0) __builtin_trap();
