@@ -383,10 +383,11 @@ bool FakeOs::RegQueryStringValue(Handle key, const char* name, std::string* data
   // The value just enumerated is nearly always the one asked for; looking there first
   // keeps listing a long key linear rather than quadratic (value names are unique).
   const auto& list = *serialcomm;
-  std::size_t at = last_enumerated_ < list.size() && list[last_enumerated_].first == name
-                       ? last_enumerated_
-                       : 0;
-  while (at < list.size() && list[at].first != name) ++at;
+  std::size_t at = last_enumerated_;
+  if (at >= list.size() || list[at].first != name) {
+    at = 0;
+    while (at < list.size() && list[at].first != name) ++at;
+  }
   if (at == list.size() || !list[at].second) return false;
   *data = *list[at].second;
   return true;
