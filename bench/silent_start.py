@@ -25,6 +25,8 @@ import subprocess
 import sys
 import tempfile
 import time
+import importlib.util
+from importlib.machinery import SourceFileLoader
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -36,7 +38,7 @@ SETTINGS = bytes([0x46, 0x28, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x99,
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=str(ROOT / "build" / "windows"))
-    ap.add_argument("--runs", type=int, default=30)
+    ap.add_argument("--runs", type=int, default=60)
     a = ap.parse_args()
     os.environ["MSR_BUILD_DIR"] = str(Path(a.build).resolve())
     os.environ["MSR_SOURCE_DIR"] = str(ROOT)
@@ -47,6 +49,15 @@ def main():
     for f in (rig.EXE, rig.TOOLS / "plaindlls.exe", rig.BUILD / "msrprofile.exe"):
         if not f.exists():
             sys.exit(f"{f} is not built")
+    # The yardstick must load what msrsetup loads, or the ratio measures the difference.
+    loader = SourceFileLoader("check_image", str(ROOT / "scripts" / "check-image"))
+    check_image = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(check_image)
+    dlls = {f.name: sorted(d.lower() for d in check_image.read_image(f)["imports"])
+            for f in (rig.EXE, rig.TOOLS / "plaindlls.exe")}
+    if len({tuple(d) for d in dlls.values()}) != 1:
+        sys.exit("msrsetup.exe and plaindlls.exe import different DLLs, so the ratio would "
+                 f"not compare like with like: {dlls}")
     rig.ensure_display()
     rig.ensure_prefix()
 
