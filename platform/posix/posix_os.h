@@ -26,7 +26,7 @@
 //   EINTR                                995  ERROR_OPERATION_ABORTED
 //   ETIMEDOUT                           1460  ERROR_TIMEOUT
 // and for what Linux lacks: DeviceIoControl on a port 1 (ERROR_INVALID_FUNCTION);
-// LoadLibraryExA 126 (ERROR_MOD_NOT_FOUND); GetProcAddress, FreeLibrary 6; window calls
+// LoadLibraryA 126 (ERROR_MOD_NOT_FOUND); GetProcAddress, FreeLibrary 6; window calls
 // 1400 (ERROR_INVALID_WINDOW_HANDLE); message boxes, beeps, cursor clipping, security
 // descriptors, the Windows and system folders and GetVersionExA 120
 // (ERROR_CALL_NOT_IMPLEMENTED). FindWindowA finds nothing, WinExec answers 2 (no such
