@@ -76,6 +76,9 @@ def main():
             sys.exit(f"{f} is not built (cmake --build --preset windows)")
     rig.ensure_display()
     rig.ensure_prefix()
+    # The program logs into \msr.log whenever that file exists (scripts/run makes one), and
+    # logging is no part of a normal start.
+    rig.LOG.unlink(missing_ok=True)
 
     inst = rig.workdir("bench-window")
     shutil.copy(exe, inst / "msrsetup.exe")
