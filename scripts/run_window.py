@@ -89,6 +89,7 @@ def main():
         reader = ports.reader(5, mr7=0x15, cif=1)
         ports.apply()
         code = run(cwd, args, ports.env(), headless)
+        reader.settle()
         print("--- the simulated vCOM reader's configuration now (COM5)")
         for k, v in reader.state().items():
             print(f"{k}={v:02x}" if k in vcom_sim.BYTE_KEYS else f"{k}={v}")

@@ -17,6 +17,11 @@
 // KEY=VALUE arguments on the command line are written into the state file at start.
 // Every command received is appended to the record file as one line of hex bytes; bytes
 // that don't form a command are appended the same way once the line goes quiet.
+// SIGUSR1 settles the reader once the program talking to it has ended: every byte it sent
+// is taken and acted on, an unfinished command is recorded at once instead of after the
+// quiet time, and then the number of settles so far is written to RECORD.settled. A test
+// waits for that number before it looks at the record or the state, so it never races
+// bytes still on their way through the pseudo-terminal.
 // The slave path of the pseudo-terminal is printed on stdout ("pts=/dev/pts/N") and
 // written to the pts file. SIGTERM, SIGINT and SIGHUP end the program cleanly.
 #include <fcntl.h>
@@ -40,8 +45,12 @@
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
-void on_signal(int) {
-  g_stop = 1;
+volatile sig_atomic_t g_settle = 0;
+void on_signal(int sig) {
+  if (sig == SIGUSR1)
+    g_settle = 1;
+  else
+    g_stop = 1;
 }
 
 using Bytes = std::vector<std::uint8_t>;
@@ -199,10 +208,24 @@ std::size_t stray_length(const Bytes& buf) {
   return i;
 }
 
-// Waits `ms`, unless a stop signal comes first.
+// Waits `ms`, unless a stop signal comes first (a settle request doesn't cut it short).
 void pause_ms(int ms, const sigset_t& open_mask) {
-  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-  ppoll(nullptr, 0, &ts, &open_mask);
+  timespec end{};
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  end.tv_sec += ms / 1000;
+  end.tv_nsec += (ms % 1000) * 1000000L;
+  if (end.tv_nsec >= 1000000000L) {
+    ++end.tv_sec;
+    end.tv_nsec -= 1000000000L;
+  }
+  while (!g_stop) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long left = (end.tv_sec - now.tv_sec) * 1000000000LL + (end.tv_nsec - now.tv_nsec);
+    if (left <= 0) return;
+    timespec ts{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
+    ppoll(nullptr, 0, &ts, &open_mask);
+  }
 }
 
 void write_all(int fd, const Bytes& bytes) {
@@ -337,14 +360,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Stop signals are held back except while waiting, so none slips in between the test
-  // of the flag and the wait.
+  // Stop and settle signals are held back except while waiting, so none slips in between
+  // the test of its flag and the wait.
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
   sigset_t blocked, open_mask;
   sigemptyset(&blocked);
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) {
     sigaction(sig, &sa, nullptr);
     sigaddset(&blocked, sig);
   }
@@ -387,7 +410,21 @@ int main(int argc, char** argv) {
   Reader reader(state_path, record_path, master, open_mask);
   int wait_ms = -1;
   std::uint8_t chunk[256];
+  long settles = 0;
   while (!g_stop) {
+    if (g_settle) {
+      g_settle = 0;
+      // A read that finds nothing first lets the kernel hand over what the other side
+      // wrote, so "nothing more" here means nothing more was sent.
+      for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
+        reader.feed(chunk, static_cast<std::size_t>(n));
+      reader.quiet();
+      wait_ms = -1;
+      std::string path = record_path + ".settled";
+      std::ofstream(path + ".tmp", std::ios::trunc) << ++settles << '\n';
+      std::rename((path + ".tmp").c_str(), path.c_str());
+      continue;
+    }
     pollfd p{master, POLLIN, 0};
     timespec ts{wait_ms / 1000, (wait_ms % 1000) * 1000000L};
     int r = ppoll(&p, 1, wait_ms < 0 ? nullptr : &ts, &open_mask);

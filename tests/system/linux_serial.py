@@ -119,7 +119,9 @@ class LinuxSerial:
         start = time.monotonic()
         proc = subprocess.run(cmd, env=full_env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)
-        return rig.Run(proc, time.monotonic() - start)
+        elapsed = time.monotonic() - start
+        vcom_sim.settle(self.readers)
+        return rig.Run(proc, elapsed)
 
     def close(self):
         for r in self.readers:

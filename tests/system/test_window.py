@@ -390,6 +390,7 @@ class WindowTest(rig.WineTestCase):
             com.clear_record()
             out("post-click", "Button2")
             self.assertEqual(p.wait(timeout=60), 0)
+            com.settle()
             writes = [r for r in com.record() if r.startswith(vcom_sim.WRITE_PREFIX)]
             self.assertEqual(len(writes), 1)
             # p2j with ALT-num cleared, mr1..mr6, then kq1 with vcomif cleared.

@@ -23,6 +23,7 @@ lowest free number, where it is probed like any other port: leave COM1 alone.
 
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -137,6 +138,23 @@ def _read_pairs(path):
     return pairs
 
 
+def settle(readers, timeout=10):
+    """Once the program that talked to the readers has ended: waits until each has taken
+    every byte it was sent (an unfinished command is recorded as it stands), so that their
+    records and states are final and a test never races bytes still on their way."""
+    def count(r):
+        return int(r.settled_path.read_text()) if r.settled_path.exists() else 0
+    before = {r: count(r) for r in readers}
+    for r in readers:
+        r.proc.send_signal(signal.SIGUSR1)
+    deadline = time.monotonic() + timeout
+    for r in readers:
+        while count(r) <= before[r]:
+            if r.proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"the reader for {r.port} did not settle")
+            time.sleep(0.002)
+
+
 class Reader:
     """One simulated reader: the vcom_reader process, its state file and its record."""
 
@@ -147,6 +165,7 @@ class Reader:
         self.directory.mkdir(parents=True, exist_ok=True)
         self.state_path = self.directory / "state"
         self.record_path = self.directory / "record"
+        self.settled_path = self.directory / "record.settled"
         self.record_path.write_bytes(b"")
         args = [str(READER_EXE), "--state", str(self.state_path), "--record",
                 str(self.record_path)]
@@ -189,6 +208,10 @@ class Reader:
 
     def set_settings(self, fifteen):
         self.set_state(**dict(zip(BYTE_KEYS, fifteen)))
+
+    def settle(self, timeout=10):
+        """See `settle`."""
+        settle([self], timeout)
 
     def record(self):
         """Everything received so far, one bytes object per command (stray bytes too)."""
@@ -292,7 +315,9 @@ class VcomPorts:
     def run_exe(self, args, cwd, timeout=120, exe=rig.EXE, env=None):
         """rig.run_exe with the modem lines. Give the switches as a list: Wine quotes a single
         argument that holds blanks, and the program then sees the quotes too."""
-        return rig.run_exe(args, cwd, timeout=timeout, exe=exe, env=self.env(env))
+        run = rig.run_exe(args, cwd, timeout=timeout, exe=exe, env=self.env(env))
+        settle(self.readers.values())
+        return run
 
     def close(self):
         """Stops the readers, removes our Ports values and comN links (restoring what was
