@@ -243,6 +243,40 @@ class WindowTest(rig.WineTestCase):
         self.assertEqual(reader.state()["base"], "c6 0c 25 3b 3b 3f 02 15")
         self.assertEqual(reader.state()["resets"], "0")
 
+    def tab_to(self, name, limit=60):
+        """Real Tab presses until the named control holds the focus; how many it took."""
+        for n in range(limit):
+            if out("focused") == name:
+                return n
+            out("press", "tab")
+        self.fail(f"Tab never reached {name}")
+
+    def test_keyboard_user_tabs_into_a_code_and_off_screen_controls(self):
+        # Tab selects the code edit's one character, so the key typed replaces it.
+        reader = self.usb_reader()
+        p = self.start(reader=reader)
+        out("wait-window")
+        self.tab_to("Edit1")
+        out("press", "x")
+        self.assertEqual(out("get", "Edit1", "text"), "x")
+        out("post-click", "Button2")
+        self.assertEqual(p.wait(), 0)
+        base = bytes.fromhex("".join(reader.writes()[0][1]))
+        self.assertEqual(base[2], 0x78)  # mr2
+
+    def test_tab_to_a_control_below_the_view_scrolls_it_into_sight(self):
+        p = self.start(args=["-t"], reader=self.usb_reader())
+        out("wait-window")
+        before = dump()["CheckBox12"]["rect"]
+        self.tab_to("CheckBox12")
+        left, top, width, height = dump()["CheckBox12"]["rect"]
+        self.assertNotEqual((left, top), before[:2])  # the window scrolled
+        cw, ch = (int(v) for v in out("scrollbars").split("client=")[1].split(","))
+        self.assertTrue(0 <= left and left + width <= cw and 0 <= top and top + height <= ch,
+                        (left, top, width, height, cw, ch))
+        out("click", "Button3")
+        self.assertEqual(p.wait(), 0)
+
     def test_every_way_out_but_save_writes_nothing(self):
         rows = [
             ("Cancel && Exit", ["click", "Button3"]),

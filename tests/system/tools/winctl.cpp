@@ -25,6 +25,8 @@
 //   focus NAME            click into the control, which takes the keyboard focus
 //   key KEY               press tab, esc or enter in the focused control (posted keys carry
 //                         no keyboard state, so a shift-tab reads as tab to GetKeyState)
+//   press KEY...          real key presses (SendInput) into the foreground form: tab,
+//                         shift-tab, or a text typed character by character
 //   focused               the name of the control holding the focus
 //   scroll h|v home|end   move a scroll bar of the form
 //   scrollbars            "h=0|1 v=0|1 client=W,H" of the form
@@ -322,6 +324,43 @@ int cmd_key(HWND form, const std::string& key) {
   return 0;
 }
 
+void send_vk(WORD vk, bool up) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &in, sizeof(in));
+}
+
+// Keys as the keyboard driver delivers them, with the keyboard state that goes with them.
+int cmd_press(HWND form, int argc, char** argv) {
+  SetForegroundWindow(form);
+  Sleep(200);
+  for (int i = 0; i < argc; ++i) {
+    std::string k = argv[i];
+    bool shift = k == "shift-tab";
+    std::vector<std::pair<WORD, bool>> keys;
+    if (k == "tab" || shift) {
+      keys.push_back({VK_TAB, false});
+    } else {
+      for (char ch : k) {
+        SHORT vs = VkKeyScanA(ch);
+        if (vs == -1) return 2;
+        keys.push_back({static_cast<WORD>(LOBYTE(vs)), (HIBYTE(vs) & 1) != 0});
+      }
+    }
+    for (auto [vk, sh] : keys) {
+      if (shift || sh) send_vk(VK_SHIFT, false);
+      send_vk(vk, false);
+      send_vk(vk, true);
+      if (shift || sh) send_vk(VK_SHIFT, true);
+      Sleep(100);
+    }
+  }
+  Sleep(300);
+  return 0;
+}
+
 HWND find_box(const std::string& title) {
   return FindWindowA("#32770", title.c_str());
 }
@@ -443,6 +482,7 @@ int run(int argc, char** argv) {
     std::printf("%s\n", f ? name_of(f).c_str() : "");
     return 0;
   }
+  if (cmd == "press") return cmd_press(form, argc - i, argv + i);
   if (cmd == "key") return arg(0) ? cmd_key(form, arg(0)) : usage();
   if (cmd == "scrollbars") {
     LONG style = GetWindowLongA(form, GWL_STYLE);

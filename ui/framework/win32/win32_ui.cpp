@@ -133,9 +133,7 @@ class Win32Peer : public Peer {
   ~Win32Peer() override { destroy(); }
 
   void changed(Prop what) override;
-  void focus() override {
-    if (hwnd_ != nullptr) ::SetFocus(hwnd_);
-  }
+  void focus() override;
   Handle handle() override { return hwnd_; }
 
   TControl& control() { return control_; }
@@ -202,6 +200,8 @@ class FormPeer final : public Win32Peer {
   void show();
   void update_scroll();
   void scroll_to(int x, int y);
+  // Scrolls just enough for the child window to lie inside the client area.
+  void show_child(HWND child);
   LRESULT proc(UINT m, WPARAM wp, LPARAM lp);
   int scroll_x() const { return scroll_x_; }
   int scroll_y() const { return scroll_y_; }
@@ -410,6 +410,17 @@ RECT Win32Peer::native_bounds() const {
     }
   }
   return RECT{x, y, x + w, y + native::window_height(control_.Kind(), h)};
+}
+
+// The focus arrives here from the keyboard or from code: an edit is entered with its
+// whole text selected, so that a typed character replaces a one-character code. A click
+// has moved the native focus already and keeps the caret where it was placed.
+void Win32Peer::focus() {
+  if (hwnd_ == nullptr) return;
+  bool moved = ::GetFocus() != hwnd_;
+  ::SetFocus(hwnd_);
+  if (moved && control_.Kind() == ControlKind::edit) ::SendMessageA(hwnd_, EM_SETSEL, 0, -1);
+  if (FormPeer* fp = form_peer_of(control_)) fp->show_child(hwnd_);
 }
 
 void Win32Peer::place() {
@@ -720,6 +731,27 @@ void FormPeer::scroll_to(int x, int y) {
     if (auto* p = static_cast<Win32Peer*>(c->GetPeer())) p->place();
   }
   ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void FormPeer::show_child(HWND child) {
+  if (hwnd_ == nullptr || child == nullptr) return;
+  RECT c{}, r{};
+  ::GetClientRect(hwnd_, &c);
+  ::GetWindowRect(child, &r);
+  ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
+  auto delta = [](long lo, long hi, long view_lo, long view_hi) -> long {
+    if (hi > view_hi) return std::min(hi - view_hi, lo - view_lo);
+    if (lo < view_lo) return lo - view_lo;
+    return 0;
+  };
+  long dx = delta(r.left, r.right, c.left, c.right);
+  long dy = delta(r.top, r.bottom, c.top, c.bottom);
+  if (dx == 0 && dy == 0) return;
+  TScrollRange range = form_.ScrollRange();
+  int max_x = form_.HorzScrollBar() ? std::max(range.width - form_.ClientWidth(), 0) : 0;
+  int max_y = form_.VertScrollBar() ? std::max(range.height - form_.ClientHeight(), 0) : 0;
+  scroll_to(std::min(scroll_x_ + static_cast<int>(dx), max_x),
+            std::min(scroll_y_ + static_cast<int>(dy), max_y));
 }
 
 void FormPeer::on_scroll(int bar, int code) {
