@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace msr {
 
@@ -18,5 +19,19 @@ std::FILE* create_file_beside(const std::string& target, bool text, std::string*
 // MOVEFILE_REPLACE_EXISTING on Windows (rename there refuses an existing target),
 // rename(2) on POSIX.
 bool replace_file(const std::string& from, const std::string& to, std::string* why);
+
+// Appends `line` and the platform's line end to `path`, creating it when it does not exist,
+// in one write to the end of the file: lines that several processes append at once never
+// run into one another. False, with `why` set, when the file can't be opened or the line
+// was not written whole.
+bool append_line(const std::string& path, std::string_view line, std::string* why);
+
+// This computer's name as the network knows it (NetBIOS name on Windows, host name on
+// POSIX); empty when the system doesn't say.
+std::string computer_name();
+
+// The SHA-256 of `data` in lower-case hex, from the platform's own cryptography (CryptoAPI
+// on Windows, OpenSSL's libcrypto on POSIX); empty when it is not available.
+std::string sha256_hex(std::string_view data);
 
 }  // namespace msr

@@ -11,6 +11,7 @@
 #include "profile/files.h"
 #include "profile/json.h"
 #include "profile/output.h"
+#include "profile/results.h"
 #include "transport/vcom/vcom.h"
 
 #ifndef MSR_VERSION
@@ -240,12 +241,19 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "write", "Program the reader from FILE: read it, write, read back and compare");
   write_cmd->add_option("FILE", write_args.file, "settings file or profile")->required();
   transport.add_to(write_cmd);
+  // write and verify, one of them parsed: where the run's line goes.
+  std::string results;
+  const char* results_help =
+      "append one line for this run to FILE: UTC time, computer, command, transport, port, "
+      "outcome, exit code, profile, its SHA-256 (tab-separated)";
+  write_cmd->add_option("--results", results, results_help)->option_text("FILE");
 
   VerifyArgs verify_args;
   CLI::App* verify_cmd = app.add_subcommand(
       "verify", "Read the reader and compare it with FILE (0 the same, 1 it differs)");
   verify_cmd->add_option("FILE", verify_args.file, "settings file or profile")->required();
   transport.add_to(verify_cmd);
+  verify_cmd->add_option("--results", results, results_help)->option_text("FILE");
   verify_cmd->add_flag("--json", verify_args.json, "print one JSON document");
 
   bool ports_json = false;
@@ -270,7 +278,13 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   const std::string name = read_cmd->parsed() ? "read" : write_cmd->parsed() ? "write" : "verify";
   int exit = kExitOk;
   std::optional<Target> target = target_of(io, host, transport, name, &exit);
-  if (!target) return exit;
+  const std::string& file = write_cmd->parsed() ? write_args.file : verify_args.file;
+  auto recorded = [&](int rc) {
+    return results.empty()
+               ? rc
+               : record_run(io, results, name, target ? &*target : nullptr, host, file, rc);
+  };
+  if (!target) return recorded(exit);
   DeviceLog log(argc, argv);
   if (read_cmd->parsed()) {
     read_args.target = *target;
@@ -278,10 +292,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
   if (write_cmd->parsed()) {
     write_args.target = *target;
-    return cmd_write(io, host, write_args);
+    return recorded(cmd_write(io, host, write_args));
   }
   verify_args.target = *target;
-  return cmd_verify(io, host, verify_args);
+  return recorded(cmd_verify(io, host, verify_args));
 }
 
 }  // namespace msr::profile

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <wincrypt.h>
 
 namespace msr {
 namespace {
@@ -40,6 +42,67 @@ bool replace_file(const std::string& from, const std::string& to, std::string* w
   }
   *why = error_text("MoveFileExA");
   return false;
+}
+
+bool append_line(const std::string& path, std::string_view line, std::string* why) {
+  // Append access alone: every write goes to the end of the file in one step, whoever else
+  // appends at the same time. Another writer may hold the file for a moment.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) break;
+    ::Sleep(50);
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    *why = error_text("CreateFileA");
+    return false;
+  }
+  std::string text(line);
+  text += "\r\n";
+  DWORD written = 0;
+  BOOL ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  if (!ok) *why = error_text("WriteFile");
+  ::CloseHandle(file);
+  if (ok && written != text.size()) {
+    *why = "the line was not written whole";
+    ok = FALSE;
+  }
+  return ok != FALSE;
+}
+
+std::string computer_name() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  if (!::GetComputerNameA(name, &size)) return "";
+  return std::string(name, size);
+}
+
+std::string sha256_hex(std::string_view data) {
+  // Windows XP SP3 has SHA-256 in its AES provider type only, whose name differs from later
+  // versions', so the provider is asked for by type.
+  HCRYPTPROV provider = 0;
+  if (!::CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    return "";
+  }
+  std::string text;
+  HCRYPTHASH hash = 0;
+  if (::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+    BYTE digest[32];
+    DWORD size = sizeof digest;
+    if (::CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size()), 0) &&
+        ::CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0)) {
+      static const char kHex[] = "0123456789abcdef";
+      for (DWORD i = 0; i < size; ++i) {
+        text += kHex[digest[i] >> 4];
+        text += kHex[digest[i] & 15];
+      }
+    }
+    ::CryptDestroyHash(hash);
+  }
+  ::CryptReleaseContext(provider, 0);
+  return text;
 }
 
 }  // namespace msr

@@ -10,6 +10,7 @@
 #include "profile/cli.h"
 #include "profile/codec.h"
 #include "profile/files.h"
+#include "profile/results.h"
 
 namespace msr::profile {
 namespace {
@@ -127,6 +128,40 @@ TEST(ProfileResources, TheShippedProfilesAreTheDefaultSets) {
               show(to_bytes(default_block(set))))
         << name;
   }
+}
+
+}  // namespace
+}  // namespace msr::profile
+
+namespace msr::profile {
+namespace {
+
+TEST(ProfileResults, OneLineOfNineTabSeparatedFieldsInUtc) {
+  struct Row {
+    RunRecord run;
+    std::time_t when;
+    std::string computer, line;
+  };
+  const Row rows[] = {
+      {{"verify", "vcom", "COM5", 0, "C:\\p\\jis2.toml", "ab12"},
+       1772373909,
+       "TILL-7",
+       "2026-03-01T14:05:09Z\tTILL-7\tverify\tvcom\tCOM5\tsame\t0\tC:\\p\\jis2.toml\tab12"},
+      {{"write", "usb", "-", 0, "a b.toml", "cd"},
+       0,
+       "T",
+       "1970-01-01T00:00:00Z\tT\twrite\tusb\t-\twritten\t0\ta b.toml\tcd"},
+      // Nothing a field holds can split the line or its fields.
+      {{"write", "", "", 2, "x\ty\nz", ""},
+       0,
+       "",
+       "1970-01-01T00:00:00Z\t-\twrite\t-\t-\tno-reader\t2\tx?y?z\t-"},
+      {{"verify", "usb", "-", 1, "p", "-"},
+       0,
+       "T",
+       "1970-01-01T00:00:00Z\tT\tverify\tusb\t-\tdiffers\t1\tp\t-"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(results_line(r.run, r.when, r.computer), r.line);
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+"""The Windows Installer package (scripts/package) as a fleet tool uses it: its tables as
+msiinfo reads them, the same bytes from a second build, and under Wine a silent install,
+an upgrade to the next version, a refused downgrade and an uninstall, each exit code read
+in full (Wine's shell passes on only its low eight bits)."""
+
+import re
+import shutil
+import subprocess
+import tempfile
+import uuid
+from pathlib import Path
+
+import rig
+
+UPGRADE_CODE = "{6C1E2B7A-3F0D-4E59-9A8B-2D4C7E1F5A30}"
+VERSION = (rig.SOURCE / "VERSION").read_text().split()[0]
+FOLDER = rig.DRIVE_C / "Program Files (x86)" / "msrsetup"
+PAYLOAD = ["msrprofile.exe", "msrsetup.exe", "profiles/english.toml", "profiles/jis2.toml",
+           "profiles/non-english.toml", "program-reader.cmd", "ps2msrhelp.txt",
+           "usbmsrhelp.txt"]
+
+
+def product_code(version):
+    return "{%s}" % str(uuid.uuid5(uuid.UUID(UPGRADE_CODE), version)).upper()
+
+
+def table(msi, name):
+    text = subprocess.run(["msiinfo", "export", str(msi), name], check=True,
+                          capture_output=True, text=True).stdout
+    return [line.split("\t") for line in text.splitlines()[3:]]
+
+
+def msiexec(*args):
+    # cmd's !errorlevel! carries the whole code, 1603 included.
+    run = rig.run_exe(["/v:on", "/c", "msiexec " + " ".join(args) + " & echo rc=!errorlevel!"],
+                      rig.DRIVE_C, exe="cmd", timeout=120,
+                      env={"WINEDLLOVERRIDES": "winedbg.exe=d;mscoree=d;mshtml=d;winemenubuilder.exe=d"})
+    return int(re.search(rb"rc=(\d+)", run.stdout).group(1))
+
+
+class InstallerTest(rig.WineTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.dist = Path(tempfile.mkdtemp(prefix="installer-", dir=rig.BUILD))
+        sums = []
+        for n in (1, 2):
+            out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build",
+                                  str(rig.BUILD), "--out", str(cls.dist / str(n) / "p.zip")],
+                                 check=True, capture_output=True, text=True).stdout
+            sums.append(out.splitlines()[3])
+        cls.sums = sums
+        cls.msi = cls.dist / "1" / f"msrsetup-{VERSION}.msi"
+        # The next version: the same files, a package that says one patch level more.
+        cls.next = "%s.%d" % (VERSION.rsplit(".", 1)[0], int(VERSION.rsplit(".", 1)[1]) + 1)
+        payload = cls.dist / "payload"
+        subprocess.run(["msiextract", "-C", str(payload), str(cls.msi)], check=True,
+                       capture_output=True)
+        cls.newer = cls.dist / "newer.msi"
+        subprocess.run(["wixl", "-a", "x86", "-D", "Version=" + cls.next,
+                        "-D", "ProductCode=" + product_code(cls.next), "-D", "SourceDir=.",
+                        "-o", str(cls.newer), str(rig.SOURCE / "deploy" / "msrsetup.wxs")],
+                       cwd=payload / "Program Files" / "msrsetup", check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        for version in (VERSION, cls.next):
+            msiexec("/x", product_code(version), "/qn")
+        shutil.rmtree(cls.dist, ignore_errors=True)
+        super().tearDownClass()
+
+    def test_tables_and_a_second_build(self):
+        self.assertEqual(self.sums[0].split()[0], self.sums[1].split()[0])
+        props = dict(row[:2] for row in table(self.msi, "Property"))
+        for name, value in [("ProductCode", product_code(VERSION)), ("ProductVersion", VERSION),
+                            ("UpgradeCode", UPGRADE_CODE), ("ALLUSERS", "1"),
+                            ("ARPNOMODIFY", "1")]:
+            self.assertEqual(props.get(name), value, name)
+        info = subprocess.run(["msiinfo", "suminfo", str(self.msi)], check=True,
+                              capture_output=True, text=True).stdout
+        self.assertIn("Template: Intel;1033", info)
+        self.assertRegex(info, r"Version: (\d+)")
+        self.assertLessEqual(int(re.search(r"Version: (\d+)", info).group(1)), 301)
+        code = re.search(r"UUID\): (\{[0-9A-F-]{36}\})", info).group(1)
+        self.assertNotEqual(code, product_code(VERSION))
+        self.assertFalse([c for c in table(self.msi, "Component") if int(c[3]) & 256])
+        self.assertFalse([r for r in table(self.msi, "Registry") if r[1] in ("1", "-1")])
+        # Advertised shortcuts name a feature as their target; ours names the file.
+        self.assertEqual([s[4] for s in table(self.msi, "Shortcut")],
+                         ["[INSTALLFOLDER]msrsetup.exe"])
+        order = {row[0]: int(row[2]) for row in table(self.msi, "InstallExecuteSequence")}
+        self.assertLess(order["InstallValidate"], order["RemoveExistingProducts"])
+        self.assertLess(order["RemoveExistingProducts"], order["InstallInitialize"])
+
+    def test_install_upgrade_refused_downgrade_uninstall(self):
+        self.assertEqual(msiexec("/i", f"Z:{self.msi}", "/qn"), 0)
+        files = sorted(str(p.relative_to(FOLDER)) for p in FOLDER.rglob("*") if p.is_file())
+        self.assertEqual(files, PAYLOAD)
+        self.assertEqual((FOLDER / "msrsetup.exe").read_bytes(), rig.EXE.read_bytes())
+        run = rig.run_exe(["--version"], FOLDER, exe=FOLDER / "msrprofile.exe")
+        self.assertEqual(run.stdout.decode().strip(), "msrprofile " + VERSION)
+
+        self.assertEqual(msiexec("/i", f"Z:{self.newer}", "/qn"), 0)
+        self.assertEqual(msiexec("/i", f"Z:{self.msi}", "/qn"), 1603)
+        # The older product is gone, the newer one stays.
+        self.assertEqual(msiexec("/x", product_code(VERSION), "/qn"), 1605)
+        self.assertTrue((FOLDER / "msrsetup.exe").exists())
+
+        self.assertEqual(msiexec("/x", product_code(self.next), "/qn"), 0)
+        self.assertFalse(FOLDER.exists())
