@@ -13,7 +13,9 @@ namespace msr {
 using Handle = void*;
 
 // INVALID_HANDLE_VALUE: all bits set.
-inline Handle invalid_handle() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }
+inline Handle invalid_handle() {
+  return reinterpret_cast<Handle>(~std::uintptr_t{0});
+}
 
 // Win32 constants the program passes across the boundary, with their Win32 values.
 namespace w32 {
@@ -154,6 +156,11 @@ class Os {
   virtual std::uint32_t WinExec(const char* command_line, std::uint32_t show) = 0;
   virtual std::uint32_t GetVersion() = 0;
   virtual bool GetVersionExA(OsVersionInfo* info) = 0;
+
+  // Keyboard: the calling thread's active input layout as its KLID, eight hexadecimal
+  // digits ("00000407"). `klid` holds kKlidLength + 1 characters.
+  static constexpr std::uint32_t kKlidLength = 8;  // KL_NAMELENGTH - 1
+  virtual bool GetKeyboardLayoutNameA(char* klid) = 0;
 };
 
 // The process's one instance. Tests replace it with a fake.

@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "profile/codec.h"
 #include "profile/device.h"
+#include "profile/doctor.h"
 #include "profile/files.h"
 #include "profile/json.h"
 #include "profile/output.h"
@@ -261,6 +262,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "ports", "List the serial ports --vcom probes, in the order it probes them");
   ports_cmd->add_flag("--json", ports_json, "print one JSON document");
 
+  bool doctor_json = false;
+  CLI::App* doctor_cmd = app.add_subcommand(
+      "doctor", "Report everything found about the reader on this machine, and what to do");
+  doctor_cmd->add_flag("--json", doctor_json, "print one JSON document");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -274,6 +280,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (ports_cmd->parsed()) {
     DeviceLog log(argc, argv);
     return cmd_ports(io, host, ports_json);
+  }
+  if (doctor_cmd->parsed()) {
+    DeviceLog log(argc, argv);
+    return cmd_doctor(io, host, doctor_json);
   }
   const std::string name = read_cmd->parsed() ? "read" : write_cmd->parsed() ? "write" : "verify";
   int exit = kExitOk;

@@ -448,6 +448,8 @@ class PosixOs final : public Os {
   std::uint32_t WinExec(const char*, std::uint32_t) override { return kErrFileNotFound; }
   std::uint32_t GetVersion() override { return 0; }
   bool GetVersionExA(OsVersionInfo*) override { return fail(kErrCallNotImplemented); }
+  // Linux keyboards have no Windows layout: a terminal's layout is the desktop's business.
+  bool GetKeyboardLayoutNameA(char*) override { return fail(kErrCallNotImplemented); }
 
  private:
   static std::uintptr_t id(Handle h) { return reinterpret_cast<std::uintptr_t>(h); }

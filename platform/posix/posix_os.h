@@ -28,7 +28,7 @@
 // and for what Linux lacks: DeviceIoControl on a port 1 (ERROR_INVALID_FUNCTION);
 // LoadLibraryA 126 (ERROR_MOD_NOT_FOUND); GetProcAddress, FreeLibrary 6; window calls
 // 1400 (ERROR_INVALID_WINDOW_HANDLE); message boxes, beeps, cursor clipping, security
-// descriptors, the Windows and system folders and GetVersionExA 120
+// descriptors, the Windows and system folders, GetVersionExA and GetKeyboardLayoutNameA 120
 // (ERROR_CALL_NOT_IMPLEMENTED). FindWindowA finds nothing, WinExec answers 2 (no such
 // program), GetVersion 0; the registry has only the serial-port list.
 //

@@ -10,7 +10,9 @@
 namespace msr {
 namespace {
 
-HANDLE h(Handle x) { return static_cast<HANDLE>(x); }
+HANDLE h(Handle x) {
+  return static_cast<HANDLE>(x);
+}
 
 static_assert(kSecurityAttributesLength == sizeof(SECURITY_ATTRIBUTES));
 
@@ -54,9 +56,7 @@ class Win32Os final : public Os {
   std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) override {
     return ::GetModuleFileNameA(nullptr, buffer, size);
   }
-  std::uint32_t GetFileAttributesA(const char* path) override {
-    return ::GetFileAttributesA(path);
-  }
+  std::uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
   std::FILE* fopen(const char* path, const char* mode) override { return std::fopen(path, mode); }
 
   Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
@@ -242,6 +242,10 @@ class Win32Os final : public Os {
       info->csd_version = v.szCSDVersion;
     }
     return ok != FALSE;
+  }
+  bool GetKeyboardLayoutNameA(char* klid) override {
+    static_assert(kKlidLength + 1 == KL_NAMELENGTH);
+    return ::GetKeyboardLayoutNameA(klid) != FALSE;
   }
 };
 

@@ -3,6 +3,8 @@
 // crossed the boundary (beeps, sleeps, message boxes, programs run, calls in order).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <functional>
 #include <map>
@@ -10,8 +12,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/os.h"
 
@@ -78,8 +78,8 @@ class FakeOs final : public Os {
   bool current_dir_fails = false;
   // The program's own .exe; empty: GetModuleFileNameA fails.
   std::string module_file_name = "C:\\Program Files\\msr\\msrsetup.exe";
-  std::map<std::string, Handle> top_windows;  // "class|title" -> window
-  std::deque<int> message_box_answers;         // IDOK when empty
+  std::map<std::string, Handle> top_windows;               // "class|title" -> window
+  std::deque<int> message_box_answers;                     // IDOK when empty
   std::map<std::string, std::shared_ptr<Device>> devices;  // by device path
   // HARDWARE\DEVICEMAP\SERIALCOMM: absent when empty optional; a value whose data is
   // not a string is given as nullopt.
@@ -95,6 +95,7 @@ class FakeOs final : public Os {
   std::uint32_t version = 0x1DB10106;
   OsVersionInfo version_ex{148, 6, 1, 7601, 2, "Service Pack 1"};
   bool version_ex_fails = false;  // GetVersionExA answers FALSE
+  std::string klid = "00000409";  // GetKeyboardLayoutNameA; empty: it fails
   std::function<void()> on_process_messages;
   // Files that open for reading only, as a read-only or locked file does.
   std::vector<std::string> read_only_files;
@@ -130,8 +131,7 @@ class FakeOs final : public Os {
   Handle FindWindowA(const char* class_name, const char* window_name) override;
   bool SetForegroundWindow(Handle window) override;
   bool UpdateWindow(Handle window) override;
-  int MessageBoxA(Handle owner, const char* text, const char* caption,
-                  std::uint32_t type) override;
+  int MessageBoxA(Handle owner, const char* text, const char* caption, std::uint32_t type) override;
   void ProcessMessages() override;
   std::uint32_t GetWindowsDirectoryA(char* buffer, std::uint32_t size) override;
   std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t size) override;
@@ -174,6 +174,11 @@ class FakeOs final : public Os {
   std::uint32_t WinExec(const char* command_line, std::uint32_t show) override;
   std::uint32_t GetVersion() override { return version; }
   bool GetVersionExA(OsVersionInfo* info) override;
+  bool GetKeyboardLayoutNameA(char* out) override {
+    if (klid.empty()) return false;
+    std::snprintf(out, kKlidLength + 1, "%s", klid.c_str());
+    return true;
+  }
 
  private:
   struct Open {

@@ -82,16 +82,19 @@ Handle dopen(std::int32_t tag) {
   const bool dacl = os().SetSecurityDescriptorDacl(&sd, true, nullptr, false);
   log_write(" SetSDDacl()=%d, lerr=%ld \n", dacl ? 1 : 0, static_cast<long>(os().GetLastError()));
 
-  s.hd = open_nt_driver("\\\\.\\VIDEDU", &sd);
+  s.driver = "\\\\.\\VIDEDU";
+  s.hd = open_nt_driver(s.driver, &sd);
   log_write(" createfile( videdu)=%p, lerr=%lu \n", s.hd, ul(os().GetLastError()));
   if (s.hd == invalid_handle()) {
-    s.hd = open_nt_driver("\\\\.\\krnldrvr", &sd);
+    s.driver = "\\\\.\\krnldrvr";
+    s.hd = open_nt_driver(s.driver, &sd);
     log_write(" createfile( kdrnldrvr)=%p, lerr=%lu \n", s.hd, ul(os().GetLastError()));
   }
   if (s.hd == invalid_handle()) {
     // Closing the handle unloads the dynamically loaded 9x driver again.
     os().SetLastError(0);
-    s.hd = os().CreateFileA("\\\\.\\DUVU.VXD", kReadWrite, 0, nullptr, w32::kOpenExisting,
+    s.driver = "\\\\.\\DUVU.VXD";
+    s.hd = os().CreateFileA(s.driver, kReadWrite, 0, nullptr, w32::kOpenExisting,
                             w32::kFileFlagDeleteOnClose, nullptr);
     log_write(" createfile( duvu)=%p, lerr=%lu \n", s.hd, ul(os().GetLastError()));
     if (s.hd != invalid_handle()) s.win95_f = 1;
@@ -100,7 +103,10 @@ Handle dopen(std::int32_t tag) {
   }
 
   std::memset(s.io, 0, sizeof s.io);
-  if (s.hd == invalid_handle()) return s.hd;
+  if (s.hd == invalid_handle()) {
+    s.driver = nullptr;
+    return s.hd;
+  }
 
   // The version only goes to the log; a driver that can't tell it still gets used.
   std::uint32_t br = 0;

@@ -16,6 +16,7 @@ struct Ps2State {
   // opened, and the reader took the block.
   bool driver_opened = false;
   bool block_taken = false;
+  const char* driver = nullptr;  // the device path dopen last opened; null: none
 };
 inline Ps2State g_ps2;
 

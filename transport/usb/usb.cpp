@@ -48,11 +48,7 @@ bool exists(const char* path) {
   return os().GetFileAttributesA(path) != w32::kInvalidFileAttributes;
 }
 
-struct HidLookup {
-  std::string path;       // in the system directory; empty when that can't be had
-  std::uint32_t len = 0;  // what the system-directory query answered
-  bool present = false;
-};
+}  // namespace
 
 // hid.dll in the system directory, or in one of the two classic system folders when the
 // system directory can't be had.
@@ -73,6 +69,19 @@ HidLookup find_hid() {
   return h;
 }
 
+// doziv.dll by absolute path only, in the program's own folder, then the system folder,
+// then the Windows folder: the current directory and PATH are never searched, so a
+// doziv.dll planted there is never run.
+std::vector<std::string> doziv_paths() {
+  std::vector<std::string> paths;
+  for (const std::string& folder : {program_folder(), system_folder(), windows_folder()}) {
+    if (!folder.empty()) paths.push_back(join_path(folder, doziv::kLibraryName));
+  }
+  return paths;
+}
+
+namespace {
+
 // find_hid, and what it looked at in the log.
 bool hid_present(const char* op) {
   const HidLookup h = find_hid();
@@ -80,18 +89,14 @@ bool hid_present(const char* op) {
   return h.present;
 }
 
-// doziv.dll by absolute path only, in the program's own folder, then the system folder,
-// then the Windows folder: the current directory and PATH are never searched, so a
-// doziv.dll planted there is never run. Plain LoadLibraryA of a full path behaves the
-// same on every Windows from XP on (the search flags of LoadLibraryExA are refused by
+// doziv.dll from doziv_paths(). Plain LoadLibraryA of a full path behaves the same on
+// every Windows from XP on (the search flags of LoadLibraryExA are refused by
 // XP, Vista and an unpatched 7). *lerr is the last-error code of the attempt that ended
 // the search.
 Handle load_doziv(long* lerr) {
   os().SetLastError(0);
   *lerr = 0;
-  for (const std::string& folder : {program_folder(), system_folder(), windows_folder()}) {
-    if (folder.empty()) continue;
-    const std::string path = join_path(folder, doziv::kLibraryName);
+  for (const std::string& path : doziv_paths()) {
     os().SetLastError(0);
     const Handle module = os().LoadLibraryA(path.c_str());
     *lerr = static_cast<long>(os().GetLastError());

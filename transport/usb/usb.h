@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace msr {
 
@@ -10,6 +12,18 @@ struct UsbState {
   std::int32_t ext_f = 0;  // the reader has the extended block (or nofail)
 };
 inline UsbState g_usb;
+
+// Where hid.dll was looked for and whether it is there: the system directory's copy, or,
+// when the system directory can't be had (path empty), the two classic system folders.
+struct HidLookup {
+  std::string path;       // in the system directory; empty when that can't be had
+  std::uint32_t len = 0;  // what the system-directory query answered
+  bool present = false;
+};
+HidLookup find_hid();
+
+// The full paths doziv.dll is loaded from, in the order they are tried.
+std::vector<std::string> doziv_paths();
 
 // Whether the platform's hid.dll is where setusb and setusb1 look for it, without a log
 // line or a message box: a program without a window asks this first, since both

@@ -81,7 +81,7 @@ int query(const char* name, unsigned char argument, unsigned char letter, std::i
   return 0;
 }
 
-int settings_read(Handle hCom, unsigned char* buffer) {
+int settings_read(Handle hCom, unsigned char* buffer, std::size_t* got) {
   std::uint32_t nbw = 0;
   bool wrote = os().WriteFile(hCom, kSettingsRead, sizeof kSettingsRead, &nbw);
   log_write(" wf( 4,%.*s )=%d, nbw=%lu, lerr=%lu \n", text_len(kSettingsRead, sizeof kSettingsRead),
@@ -90,9 +90,9 @@ int settings_read(Handle hCom, unsigned char* buffer) {
   // The reader needs a moment to gather its settings before it answers.
   os().Sleep(100);
   bool read = false;
-  std::size_t got = read_reply(hCom, buffer, &read);
+  *got = read_reply(hCom, buffer, &read);
   // Any 9 to 16 bytes are taken: their content is the caller's business.
-  if (!read || got < kMinSettingsReply) return 2;
+  if (!read || *got < kMinSettingsReply) return 2;
   return 0;
 }
 
@@ -124,13 +124,16 @@ int reset(Handle hCom, const unsigned char* buffer) {
 
 }  // namespace
 
-int wrcom(int mode, Handle hCom, unsigned char* buffer) {
+int wrcom(int mode, Handle hCom, unsigned char* buffer, std::size_t* got) {
+  std::size_t ignored = 0;
+  if (got == nullptr) got = &ignored;
+  *got = 0;
   log_write(" in wrcom, mode=%d, hcom=%p, tm=%ld \n", mode, hCom, now());
   // While the USB transport owns the reader, the port is not ours to talk to.
   if (hCom == invalid_handle() || g_shell.usb) return 4;
   switch (mode) {
     case 0:
-      return settings_read(hCom, buffer);
+      return settings_read(hCom, buffer, got);
     case 1:
       return settings_write(hCom, buffer);
     case 2:

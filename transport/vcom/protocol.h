@@ -15,8 +15,10 @@ inline constexpr std::size_t kReplyBytes = 16;
 // mode 1: settings write of buffer[0..7] (p2j, mr1..mr6, kq1);
 // mode 2: sends buffer[0..4] as they stand, only while cif is set;
 // any other mode: nothing.
-// buffer holds at least 16 bytes. Returns 0 on success, else the failure code.
-int wrcom(int mode, Handle hCom, unsigned char* buffer);
+// buffer holds at least 16 bytes. Returns 0 on success, else the failure code. With `got`,
+// mode 0 also tells how many reply bytes came (0 when nothing was read), so that a short
+// reply can be told from none.
+int wrcom(int mode, Handle hCom, unsigned char* buffer, std::size_t* got = nullptr);
 
 // JIS2 query; sets jis on a 04h 'J' reply. buffer holds at least 16 bytes.
 int getjis2(Handle hCom, unsigned char* buffer);

@@ -67,16 +67,20 @@ int maxcom() {
   return highest;
 }
 
-Handle opencom(const char* text) {
+PortOpening open_port(const char* text) {
+  PortOpening o;
   char path[128];
   std::snprintf(path, sizeof path, "\\\\.\\COM%s", text);
   os().SetLastError(0);
   // Exclusive and synchronous: a port another program holds is not ours to probe.
   Handle h = os().CreateFileA(path, w32::kGenericRead | w32::kGenericWrite, 0, nullptr,
                               w32::kOpenExisting, 0, nullptr);
-  log_write(" hCom=%p, port=%s, lerr=%ld, tm=%ld \n", h, path,
-            static_cast<long>(os().GetLastError()), now());
-  if (h == invalid_handle()) return h;
+  const std::uint32_t lerr = os().GetLastError();
+  log_write(" hCom=%p, port=%s, lerr=%ld, tm=%ld \n", h, path, static_cast<long>(lerr), now());
+  if (h == invalid_handle()) {
+    o.create_error = lerr;
+    return o;
+  }
 
   // The line settings are only looked at: the port keeps whatever its driver has.
   Dcb dcb;
@@ -84,6 +88,7 @@ Handle opencom(const char* text) {
   if (!getcs) {
     os().CloseHandle(h);
     h = invalid_handle();
+    o.step = PortOpening::Step::not_serial;
   }
   log_write(" getcs=%d, dcb.baud=%lu \n", getcs ? 1 : 0, ul(dcb.baud_rate));
 
@@ -94,9 +99,18 @@ Handle opencom(const char* text) {
   if (h != invalid_handle() && (!getms || (ms & (w32::kMsCtsOn | w32::kMsDsrOn)) == 0)) {
     os().CloseHandle(h);
     h = invalid_handle();
+    o.step = PortOpening::Step::no_device;
   }
   log_write(" getms=%d, ms=%lx \n", getms ? 1 : 0, ul(ms));
-  return h;
+  o.modem_read = getms;
+  o.modem_status = ms;
+  if (h != invalid_handle()) o.step = PortOpening::Step::opened;
+  o.handle = h;
+  return o;
+}
+
+Handle opencom(const char* text) {
+  return open_port(text).handle;
 }
 
 int settimeout(Handle hCom) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/os.h"
 
@@ -17,6 +18,24 @@ inline constexpr std::size_t kPortNameBuffer = 128;
 // Highest COM port number named by the data of HARDWARE\DEVICEMAP\SERIALCOMM; 0 for an
 // empty list, 17 when the list can't be opened.
 int maxcom();
+
+// What opening a port came to, step by step, for a caller that tells a person why a port
+// was turned down.
+struct PortOpening {
+  enum class Step {
+    opened,         // a serial device with CTS or DSR on: `handle` is the caller's
+    create_failed,  // CreateFileA refused it: `create_error` says why (5: held elsewhere)
+    not_serial,     // it opened, but GetCommState failed
+    no_device,      // neither CTS nor DSR on, or the modem status couldn't be had
+  } step = Step::create_failed;
+  Handle handle = invalid_handle();
+  std::uint32_t create_error = 0;
+  bool modem_read = false;
+  std::uint32_t modem_status = 0;
+};
+
+// opencom's steps and log lines, with how far the port got.
+PortOpening open_port(const char* text);
 
 // Opens \\.\COM<text> exclusively; returns the handle only when the port is a serial
 // device with CTS or DSR on, else the invalid handle (nothing is left open).

@@ -39,11 +39,7 @@ void put_settings(unsigned char* data) {
 
 }  // namespace
 
-int chkcom(int mode) {
-  log_write(" in chkcom at %ld, cport=%d \n", now(), static_cast<int>(g_shell.cport));
-  if (g_shell.usb) return 1;
-  if (mode == 0) blk().mr7 = 0;
-
+ComRange com_range() {
   // The range is worked out in 64 bits: a port number from the command line or the
   // registry may be as large as an int holds, and one past it must not wrap.
   std::int64_t first, end;
@@ -56,6 +52,17 @@ int chkcom(int mode) {
   }
   if (end > kComSlots) end = kComSlots;
   if (first < 1) first = 1;
+  if (end <= first) return ComRange{};
+  return ComRange{static_cast<int>(first), static_cast<int>(end)};
+}
+
+int chkcom(int mode) {
+  log_write(" in chkcom at %ld, cport=%d \n", now(), static_cast<int>(g_shell.cport));
+  if (g_shell.usb) return 1;
+  if (mode == 0) blk().mr7 = 0;
+
+  const ComRange range = com_range();
+  const int first = range.first, end = range.end;
 
   for (Handle& h : g_vcom.hComTab) h = invalid_handle();
 
@@ -63,8 +70,7 @@ int chkcom(int mode) {
   char port[16] = {};
   int found = -1;
   // Highest first: a reader added later usually gets the highest number.
-  for (std::int64_t k = 0; first + k < end; ++k) {
-    int n = static_cast<int>(end - 1 - k);
+  for (int n = end - 1; n >= first; --n) {
     std::snprintf(port, sizeof port, "%d", n);
     g_vcom.hComTab[n] = opencom(port);
     if (g_vcom.hComTab[n] == invalid_handle()) continue;

@@ -17,6 +17,13 @@ struct VcomState {
 };
 inline VcomState g_vcom;
 
+// The ports a probe visits, from end - 1 down to first: only cport when one is named,
+// else 1 to maxcom(), clipped to the slots. Empty when first >= end.
+struct ComRange {
+  int first = 1, end = 1;
+};
+ComRange com_range();
+
 // Probes the ports and reads (mode 0) or writes (any other mode) the settings on the
 // first, highest, port that answers. 1 when usb is set and nothing was done, else 0.
 int chkcom(int mode);
