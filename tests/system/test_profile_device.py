@@ -46,7 +46,7 @@ class UsbTest(rig.WineTestCase):
         self.assertEqual(differs.returncode, 1)
         self.assertIn(b"send_lrc: intended true, found false", differs.stdout)
         log = rig.log_text()
-        self.assertIn(" msrprofile 1.0.0: verify C:\\profdev\\r.toml --usb \r\n", log)
+        self.assertIn(" msrprofile " + (rig.SOURCE / "VERSION").read_text().strip() + ": verify C:\\profdev\\r.toml --usb \r\n", log)
         self.assertIn(" GetMrState1=0, rbuf= \r\n", log)
 
     def test_no_reader_and_a_reader_that_fails(self):
