@@ -92,7 +92,7 @@ if "%RC%"=="0" (
 if defined CHECK goto describe_failure
 if not "%RC%"=="1" goto describe_failure
 
-"%TOOL%" write "%PROFILE%" %FOUND%
+"%TOOL%" write "%PROFILE%" "%FOUND%"
 set "RC=%ERRORLEVEL%"
 if not "%RC%"=="0" (
   set "OUTCOME=writing %PROFILE% failed"
@@ -144,7 +144,7 @@ set "FOUND=%~1"
 :verify_next
 if "%~1"=="" goto :eof
 set "FOUND=%~1"
-"%TOOL%" verify "%PROFILE%" %~1
+"%TOOL%" verify "%PROFILE%" "%~1"
 set "RC=%ERRORLEVEL%"
 if not "%RC%"=="2" goto :eof
 shift
