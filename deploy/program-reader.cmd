@@ -68,6 +68,7 @@ if not defined RESULTS (
   )
 )
 if not defined PROFILE if not defined USAGE set "USAGE=no profile named"
+if defined SWITCH if not defined USAGE call :check_switch
 if defined USAGE (
   set "RC=64"
   set "OUTCOME=wrong command line: %USAGE%; usage: program-reader.cmd PROFILE [--usb | --vcom[=N] | --port COMn] [--check] [--results FILE]"
@@ -149,3 +150,40 @@ set "RC=%ERRORLEVEL%"
 if not "%RC%"=="2" goto :eof
 shift
 goto verify_next
+
+rem A fleet tool fills the transport from a parameter field: anything but a transport the
+rem tool knows is refused before it reaches a command line. The value is only ever expanded
+rem between quotes, where & | ^ ( ) are plain characters. (Wine's cmd neither takes
+rem !VAR:~n! nor splits a delayed-expanded for /f string, so percent expansion it is.)
+:check_switch
+set "HEAD=%SWITCH:~0,7%"
+set "VALUE=%SWITCH:~7%"
+set "FIRST=%SWITCH:~7,1%"
+set "REST=%SWITCH:~10%"
+setlocal
+set "BAD="
+if /i "%SWITCH%"=="--usb" goto switch_checked
+if /i "%SWITCH%"=="--vcom" goto switch_checked
+if /i "%HEAD%"=="--vcom=" goto check_number
+if /i not "%HEAD%"=="--port=" (
+  set "BAD=the transport is --usb, --vcom, --vcom=N or --port NAME"
+  goto switch_checked
+)
+set "BAD=a port name holds only letters, digits and \ / . : _ -"
+if not defined VALUE goto switch_checked
+rem The leading "-" keeps the value off the start of the line, where ";" makes a comment.
+for /f "delims=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789\/.:_-" %%c in ("-%VALUE%") do goto switch_checked
+set "BAD="
+goto switch_checked
+:check_number
+set "BAD=--vcom=N takes a COM number from 1 to 298"
+if not defined VALUE goto switch_checked
+if "%FIRST%"=="0" goto switch_checked
+if defined REST goto switch_checked
+for /f "delims=0123456789-" %%c in ("-%VALUE%") do goto switch_checked
+rem Digits only and no leading zero, so set /a reads it as the decimal number it is.
+set /a NUMBER=%VALUE%
+if %NUMBER% leq 298 set "BAD="
+:switch_checked
+endlocal & set "USAGE=%BAD%"
+goto :eof

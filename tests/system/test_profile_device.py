@@ -90,6 +90,17 @@ class UsbTest(rig.WineTestCase):
                       lines[1])
         self.assertIn(" exit=2 no reader found", lines[3])
 
+    def test_fleet_script_refuses_a_transport_that_would_run_commands(self):
+        (self.dir / "fleet.toml").write_text("send_track3 = false\n")
+        for value in ("COM3&echo INJECTED>pwned3", "COM3|echo INJECTED>pwned", "COM3^echo",
+                      "COM3(echo)", "COM3)echo INJECTED>pwned(", ";x&echo INJECTED>pwned"):
+            run = self.fleet("fleet.toml", "--port", value)
+            self.assertEqual(run.returncode, 64, (value, run.stdout))
+            self.assertEqual(sorted(p.name for p in self.dir.glob("pwned*")), [], value)
+        for switch in ("--vcom=0", "--vcom=299", "--vcom=05"):
+            self.assertEqual(self.fleet("fleet.toml", switch).returncode, 64, switch)
+        self.assertNotIn("GetMrState", self.reader.names())
+
 
     def test_fleet_script_runs_nothing_a_port_value_carries(self):
         # A fleet tool's parameter field fills the port: it reaches msrprofile as one
