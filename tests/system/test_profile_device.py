@@ -102,18 +102,6 @@ class UsbTest(rig.WineTestCase):
         self.assertNotIn("GetMrState", self.reader.names())
 
 
-    def test_fleet_script_runs_nothing_a_port_value_carries(self):
-        # A fleet tool's parameter field fills the port: it reaches msrprofile as one
-        # quoted word, which refuses it, and no command in it ever runs.
-        (self.dir / "fleet.toml").write_text("send_track3 = false\n")
-        for value in ("COM3&echo INJECTED>pwned3", "COM3|echo INJECTED>pwned4",
-                      "COM3^&echo INJECTED>pwned5", "COM3)&(echo INJECTED>pwned6"):
-            run = self.fleet("fleet.toml", "--port", value)
-            self.assertEqual(run.returncode, 64, value)
-        self.assertEqual(sorted(p.name for p in self.dir.glob("pwned*")), [])
-        self.assertNotIn("SetMrStateBuf", self.reader.names())
-
-
 class VcomTest(rig.WineTestCase):
     def test_read_write_verify_on_com5(self):
         folder = rig.workdir("profvcom")
