@@ -9,9 +9,14 @@
 
 namespace msr {
 
+// The file `path` names once symbolic links are followed (POSIX), so that replacing it keeps
+// the links pointing at it; `path` itself where there is no link (and on Windows).
+std::string final_target(const std::string& path);
+
 // Creates a new, empty file of a name no other file has, in the folder of `target`, and
-// opens it for writing: as text (the platform's line ends) or as bytes. Null, with `why`
-// set, when it can't.
+// opens it for writing: as text (the platform's line ends) or as bytes. When `target` exists
+// the new file takes its permissions (POSIX). Null, with `why` set, when it can't: a target
+// that is a folder, or a folder that does not exist, in those words.
 std::FILE* create_file_beside(const std::string& target, bool text, std::string* created,
                               std::string* why);
 
@@ -25,6 +30,10 @@ bool replace_file(const std::string& from, const std::string& to, std::string* w
 // run into one another. False, with `why` set, when the file can't be opened or the line
 // was not written whole.
 bool append_line(const std::string& path, std::string_view line, std::string* why);
+
+// The system's own words for an error code: FormatMessage's text for a Windows error
+// (without its line end), strerror's for an errno value.
+std::string system_error_text(unsigned long code);
 
 // This computer's name as the network knows it (NetBIOS name on Windows, host name on
 // POSIX); empty when the system doesn't say.

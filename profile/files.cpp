@@ -94,14 +94,16 @@ Loaded load(const std::string& path) {
 
 bool write_replacing(const std::string& path, std::string_view content, bool text,
                      std::string* why) {
+  // Through a symbolic link to the file it names: the link stays, the file is replaced.
+  const std::string target = final_target(path);
   std::string temp;
-  std::FILE* f = create_file_beside(path, text, &temp, why);
+  std::FILE* f = create_file_beside(target, text, &temp, why);
   if (f == nullptr) return false;
   bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
   ok = std::fflush(f) == 0 && ok;
   if (!ok) *why = std::string("writing failed: ") + std::strerror(errno);
   ok = std::fclose(f) == 0 && ok;
-  if (ok && replace_file(temp, path, why)) return true;
+  if (ok && replace_file(temp, target, why)) return true;
   if (why->empty()) *why = "closing failed";
   std::remove(temp.c_str());
   return false;

@@ -8,7 +8,9 @@ namespace msr {
 namespace {
 
 std::string error_text(const char* call) {
-  return std::string(call) + " failed, error " + std::to_string(::GetLastError());
+  const DWORD code = ::GetLastError();
+  return std::string(call) + " failed: " + system_error_text(code) + " (error " +
+         std::to_string(code) + ")";
 }
 
 std::string folder_of(const std::string& path) {
@@ -19,12 +21,26 @@ std::string folder_of(const std::string& path) {
 
 }  // namespace
 
+std::string final_target(const std::string& path) {
+  return path;
+}
+
 std::FILE* create_file_beside(const std::string& target, bool text, std::string* created,
                               std::string* why) {
+  const DWORD attributes = ::GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *why = "it is a folder: name a file in it";
+    return nullptr;
+  }
   char name[MAX_PATH];
   // Creates the file, under a name that was free.
-  if (::GetTempFileNameA(folder_of(target).c_str(), "msr", 0, name) == 0) {
-    *why = error_text("GetTempFileNameA");
+  const std::string folder = folder_of(target);
+  if (::GetTempFileNameA(folder.c_str(), "msr", 0, name) == 0) {
+    const DWORD error = ::GetLastError();
+    *why =
+        error == ERROR_DIRECTORY || error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
+            ? "the folder " + folder + " does not exist"
+            : error_text("GetTempFileNameA");
     return nullptr;
   }
   *created = name;
@@ -37,10 +53,19 @@ std::FILE* create_file_beside(const std::string& target, bool text, std::string*
 }
 
 bool replace_file(const std::string& from, const std::string& to, std::string* why) {
+  // The replaced file's attributes go to the new one; a read-only file is replaced as
+  // POSIX replaces one, and stays read-only.
+  const DWORD attributes = ::GetFileAttributesA(to.c_str());
+  const bool kept = attributes != INVALID_FILE_ATTRIBUTES;
+  if (kept && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    ::SetFileAttributesA(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
   if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (kept) ::SetFileAttributesA(to.c_str(), attributes);
     return true;
   }
   *why = error_text("MoveFileExA");
+  if (kept) ::SetFileAttributesA(to.c_str(), attributes);
   return false;
 }
 
@@ -69,6 +94,23 @@ bool append_line(const std::string& path, std::string_view line, std::string* wh
     ok = FALSE;
   }
   return ok != FALSE;
+}
+
+std::string system_error_text(unsigned long code) {
+  char* text = nullptr;
+  const DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = n != 0 && text != nullptr ? std::string(text, n) : "";
+  if (text != nullptr) ::LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  // Without inserts, some texts keep their placeholder ("%1 is not a valid Win32 application").
+  for (std::size_t at; (at = message.find("%1")) != std::string::npos;)
+    message.replace(at, 2, "it");
+  return message.empty() ? "error " + std::to_string(code) : message;
 }
 
 std::string computer_name() {
