@@ -55,6 +55,7 @@ int cmd_build(Io io, const BuildArgs& a) {
   }
   std::optional<Bytes> bytes = load_or_report(io, a.profile);
   if (!bytes) return kExitBadInput;
+  warn_delay(io, a.profile, *bytes);
   return write_or_report(
       io, a.output, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
       false);
@@ -99,7 +100,10 @@ struct TransportArgs {
     cmd->add_option("--port", port,
                     "the reader on this serial port: COMn or \\\\.\\COMn on Windows, a device "
                     "path such as /dev/ttyACM0 on Linux");
-    cmd->add_flag("--ps2", ps2, "the reader on PS/2 (Windows; written, never read)");
+    // Only write can use it; the others still know it, to say why not, but don't offer it.
+    CLI::Option* p =
+        cmd->add_flag("--ps2", ps2, "the reader on PS/2 (Windows; written, never read)");
+    if (cmd->get_name() != "write") p->group("");
   }
 };
 
@@ -143,9 +147,8 @@ std::optional<Target> target_of(Io io, const Host& host, const TransportArgs& t,
   } else {
     target.transport = Transport::vcom;
     if (vcom) {
-      // --vcom=0 probes them all, as msrsetup -v0 does.
       const std::string& n = t.vcom;
-      const bool all = n == "true" || n == "0";
+      const bool all = n == "true";
       target.com = all ? 0 : com_number("COM" + n);
       if (target.com == 0 && !all) {
         usage(io, command + " --vcom=" + n + ": COM port numbers go from 1 to " +
@@ -197,6 +200,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   Io io{out, err};
   CLI::App app{"msrprofile: reader configurations as readable profiles (TOML)", "msrprofile"};
   app.set_version_flag("--version", std::string("msrprofile ") + MSR_VERSION);
+  // A FILE may be a Windows path such as /profiles/a.toml or start with "/": never an option.
+  // Set before the commands are added, which take it from here.
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.footer(
       "A FILE whose name ends in .toml is a profile; any other is a fifteen-byte settings file.\n"
@@ -267,6 +273,20 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "doctor", "Report everything found about the reader on this machine, and what to do");
   doctor_cmd->add_flag("--json", doctor_json, "print one JSON document");
 
+  // Without this CLI11 answers a mistyped command with "A subcommand is required".
+  if (argc > 1 && argv[1][0] != '-') {
+    std::string names;
+    bool known = false;
+    for (const CLI::App* c :
+         {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd, ports_cmd, doctor_cmd}) {
+      names += (names.empty() ? "" : ", ") + c->get_name();
+      known = known || c->get_name() == argv[1];
+    }
+    if (!known) {
+      return usage(io,
+                   std::string("unknown command \"") + argv[1] + "\"; the commands are: " + names);
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

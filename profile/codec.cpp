@@ -290,6 +290,35 @@ std::optional<Problem> too_deep(std::string_view text) {
   return std::nullopt;
 }
 
+// The key a line gives a value to, as written before its "=", without the quotes of a
+// quoted key: the parser's messages name the line, and the key only in their own rendering
+// of it.
+std::string key_on_line(std::string_view text, int line) {
+  std::size_t start = 0;
+  for (int n = 1; n < line && start != std::string_view::npos; ++n) {
+    start = text.find('\n', start);
+    if (start != std::string_view::npos) ++start;
+  }
+  if (start == std::string_view::npos) return "";
+  std::string_view rest = text.substr(start, text.find('\n', start) - start);
+  const std::size_t first = rest.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return "";
+  rest.remove_prefix(first);
+  if (rest[0] == '"' || rest[0] == '\'') {
+    const std::size_t close = rest.find(rest[0], 1);
+    if (close == std::string_view::npos) return "";
+    const std::size_t eq = rest.find_first_not_of(" \t", close + 1);
+    if (eq == std::string_view::npos || rest[eq] != '=') return "";
+    return std::string(rest.substr(1, close - 1));
+  }
+  const std::size_t eq = rest.find('=');
+  if (eq == std::string_view::npos) return "";
+  std::string_view key = rest.substr(0, eq);
+  key = key.substr(0, key.find_last_not_of(" \t") + 1);
+  if (key.empty() || key.find_first_of(" \t\"'#[") != std::string_view::npos) return "";
+  return std::string(key);
+}
+
 std::optional<Problem> not_a_profile_text(std::string_view text) {
   if (text.size() > kMaxProfileBytes) {
     return Problem{0, 0, "larger than " + std::to_string(kMaxProfileBytes) + " bytes: no profile"};
@@ -376,14 +405,24 @@ Built build(std::string_view text) {
   try {
     table = toml::parse(text);
   } catch (const toml::parse_error& e) {
+    const toml::source_region& where = e.source();
+    const std::string key = key_on_line(text, static_cast<int>(where.begin.line));
     std::string what(e.description());
-    // The parser names the key between single quotes.
-    const std::size_t open = what.find('\''), close = what.rfind('\'');
-    if (what.find("cannot redefine existing") != std::string::npos && open < close) {
-      what = "key " + quoted(what.substr(open + 1, close - open - 1)) +
-             " is given more than once; each key may appear once";
+    if (what.find("cannot redefine existing") != std::string::npos && !key.empty()) {
+      what = "key " + quoted(key) + " is given more than once; each key may appear once";
+    } else if (!key.empty()) {
+      // The parser's own words name the value but not the key it was given for.
+      what = "key " + quoted(key) + ": " + what;
+      if (const Option* o = find_option(key)) what += "; allowed: " + allowed(*o);
     }
-    result.problems.push_back(at(e.source(), "not a valid profile: " + what));
+    result.problems.push_back(at(where, "not a valid profile: " + what));
+    return result;
+  }
+  if (table.empty()) {
+    result.problems.push_back(
+        {0, 0,
+         "the profile sets no option; an empty file is not taken for the English default set: "
+         "name at least one option (msrprofile show prints them all)"});
     return result;
   }
 

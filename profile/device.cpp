@@ -96,20 +96,33 @@ std::string reader_text(const Host& host, const Target& t, const Reading& r) {
 
 struct Comparison {
   std::vector<const Option*> differ, unchecked;  // unchecked: the firmware byte aside
+  // Set to something else than the English default in the file, but not read from the
+  // reader: nothing shows that the reader holds it, so they count as differing.
+  std::vector<const Option*> unheld;
+  bool same() const { return differ.empty() && unheld.empty(); }
 };
 
 Comparison compare(const Bytes& intended, const Reading& found) {
+  static const Bytes defaults = to_bytes(default_block(DefaultSet::english));
   Comparison c;
   const std::uint16_t checked = comparable(found);
   for (const Option& o : options()) {
     if (o.field == kFirmwareByte) continue;
     if (!(checked & (1u << o.field))) {
-      c.unchecked.push_back(&o);
+      (raw(o, intended) == raw(o, defaults) ? c.unchecked : c.unheld).push_back(&o);
     } else if (raw(o, intended) != raw(o, found.bytes)) {
       c.differ.push_back(&o);
     }
   }
   return c;
+}
+
+// Why an option the file sets was not seen in the reader.
+std::string unheld_reason(const Target& t, const Reading& r) {
+  if (t.transport == Transport::usb && !r.extended) {
+    return "this USB HID reader has no extended block to hold it";
+  }
+  return "not read back (" + unread_reason(t, r) + "), so nothing shows the reader holds it";
 }
 
 std::string names(const std::vector<const Option*>& list) {
@@ -118,12 +131,18 @@ std::string names(const std::vector<const Option*>& list) {
   return text;
 }
 
-void print_differences(Io io, const Comparison& c, const Bytes& intended, const Bytes& found) {
+void print_differences(Io io, const Target& t, const Reading& r, const Comparison& c,
+                       const Bytes& intended) {
   for (const Option* o : c.differ) {
     io.out << o->name << ": intended " << toml_text(*o, intended) << ", found "
-           << toml_text(*o, found) << "\n";
+           << toml_text(*o, r.bytes) << "\n";
   }
-  io.out << c.differ.size() << (c.differ.size() == 1 ? " option differs\n" : " options differ\n");
+  for (const Option* o : c.unheld) {
+    io.out << o->name << ": intended " << toml_text(*o, intended) << ", " << unheld_reason(t, r)
+           << "\n";
+  }
+  const std::size_t n = c.differ.size() + c.unheld.size();
+  io.out << n << (n == 1 ? " option differs\n" : " options differ\n");
 }
 
 void print_unchecked(Io io, const Target& t, const Reading& r, const Comparison& c) {
@@ -134,14 +153,14 @@ void print_unchecked(Io io, const Target& t, const Reading& r, const Comparison&
 }
 
 // The comparison's outcome as text on standard output; true when the reader holds it.
-bool report_comparison(Io io, const std::string& file, const std::string& reader,
-                       const Comparison& c, const Bytes& intended, const Bytes& found) {
-  if (c.differ.empty()) {
+bool report_comparison(Io io, const std::string& file, const std::string& reader, const Target& t,
+                       const Reading& r, const Comparison& c, const Bytes& intended) {
+  if (c.same()) {
     io.out << reader << " holds the configuration of " << file << "\n";
     return true;
   }
   io.out << reader << " differs from " << file << ":\n";
-  print_differences(io, c, intended, found);
+  print_differences(io, t, r, c, intended);
   return false;
 }
 
@@ -210,7 +229,7 @@ int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
     return device_failure(io, a.json, host, a.target, r.exit, r.problem, doc);
   }
   const Comparison c = compare(*intended, r);
-  const bool same = c.differ.empty();
+  const bool same = c.same();
   if (a.json) {
     doc["outcome"] = same ? "same" : "differs";
     doc["same"] = same;
@@ -225,11 +244,19 @@ int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
                                     {"intended", side_json(*o, *intended)},
                                     {"found", side_json(*o, r.bytes)}});
     }
+    for (const Option* o : c.unheld) {
+      doc["differences"].push_back({{"name", o->name},
+                                    {"field", kFields[o->field].name},
+                                    {"mask", o->mask},
+                                    {"intended", side_json(*o, *intended)},
+                                    {"found", nullptr},
+                                    {"why", unheld_reason(a.target, r)}});
+    }
     doc["not_checked"] = nlohmann::ordered_json::array();
     for (const Option* o : c.unchecked) doc["not_checked"].push_back(o->name);
     print_json(io, doc);
   } else {
-    report_comparison(io, a.file, reader_text(host, a.target, r), c, *intended, r.bytes);
+    report_comparison(io, a.file, reader_text(host, a.target, r), a.target, r, c, *intended);
     print_unchecked(io, a.target, r, c);
   }
   return same ? kExitOk : kExitDiffers;
@@ -268,6 +295,7 @@ int write_ps2(Io io, const Host& host, const WriteArgs& a, const Bytes& bytes) {
 int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   std::optional<Bytes> file = load_or_report(io, a.file);
   if (!file) return kExitBadInput;  // nothing has reached the reader
+  warn_delay(io, a.file, *file);
   if (a.target.transport == Transport::ps2) return write_ps2(io, host, a, *file);
 
   // As "Save && Exit" after the window has read the reader: the read tells whether a USB
@@ -335,12 +363,10 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
                               after.problem);
   }
   const Comparison c = compare(*file, after);
-  if (!report_comparison(io, a.file, "read back: " + reader_text(host, back, after), c, *file,
-                         after.bytes)) {
-    return kExitDiffers;
-  }
-  print_unchecked(io, a.target, after, c);
-  return kExitOk;
+  const bool held = report_comparison(io, a.file, "read back: " + reader_text(host, back, after),
+                                      back, after, c, *file);
+  print_unchecked(io, back, after, c);
+  return held ? kExitOk : kExitDiffers;
 }
 
 namespace {

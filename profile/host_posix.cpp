@@ -1,5 +1,12 @@
 // Linux: the serial part of the boundary on libserialport; the system's serial ports, USB
 // ones first, stand in for the registry's list of COM ports.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/files.h"
 #include "platform/posix/posix_os.h"
 #include "platform/posix/serial_ports.h"
 #include "profile/host.h"
@@ -26,6 +33,24 @@ Host native_host() {
     return true;
   };
   host.offer_port = [](const std::string& path) { posix_set_ports({path}); };
+  host.error_text = [](unsigned long code) { return system_error_text(code); };
+  host.port_problem = [](const std::string& path) -> std::string {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) {
+        return "there is no port " + path + ": msrprofile ports lists this system's serial ports";
+      }
+      return path + ": " + std::strerror(errno);
+    }
+    if (!S_ISCHR(st.st_mode)) {
+      return path + " is not a serial port (not a device): msrprofile ports lists them";
+    }
+    if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+      return "no permission to open " + path +
+             ": add this user to the port's group (often dialout) and log in again";
+    }
+    return "";
+  };
   host.port_name = [](int com) { return posix_port_path(com); };
   return host;
 }

@@ -1,4 +1,5 @@
 // Windows: the real Win32 calls; COM ports by number, from the registry's list.
+#include "platform/files.h"
 #include "platform/win32/win32_os.h"
 #include "profile/host.h"
 
@@ -6,7 +7,9 @@ namespace msr::profile {
 
 Host native_host() {
   set_os(&win32_os());
-  return Host{};
+  Host host;
+  host.error_text = system_error_text;
+  return host;
 }
 
 }  // namespace msr::profile

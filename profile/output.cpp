@@ -36,6 +36,17 @@ int write_or_report(Io io, const std::string& path, std::string_view content, bo
   return kExitNotWritten;
 }
 
+void warn_delay(Io io, const std::string& file, const Bytes& bytes) {
+  static const Option* const delay = find_option("inter_character_delay");
+  const unsigned ms = raw(*delay, bytes);
+  if (ms > kMaxDelay) {
+    io.err << "msrprofile: warning: " << file << ": inter_character_delay = " << ms << " is above "
+           << kMaxDelay
+           << ", the most msrsetup's window takes: the window turns it into 0 once its delay "
+              "box is edited\n";
+  }
+}
+
 int usage(Io io, const std::string& text) {
   io.err << text << "\nRun with --help for more information.\n";
   return kExitUsage;

@@ -25,6 +25,12 @@ std::optional<Bytes> load_or_report(Io io, const std::string& path);
 // kExitOk, or kExitNotWritten with the reason printed.
 int write_or_report(Io io, const std::string& path, std::string_view content, bool text);
 
+// The inter-character delay msrsetup's window takes goes from 0 to 32 ms; its delay box
+// turns a larger one into 0 once edited. A file read from a reader may hold one, and must build to
+// the same bytes, so it is only warned about (on standard error).
+inline constexpr unsigned kMaxDelay = 32;
+void warn_delay(Io io, const std::string& file, const Bytes& bytes);
+
 // kExitUsage, with the text and a pointer to --help.
 int usage(Io io, const std::string& text);
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/flags.h"
+#include "platform/os.h"
 #include "profile/cli.h"
 #include "settings/settings_block.h"
 #include "transport/transports.h"
@@ -35,6 +36,35 @@ Bytes base_only(const SettingsBlock& b) {
 // ("NO USB MSR") and an open reader that did not answer properly ("USB HID").
 constexpr const char kNoUsbReader[] = "NO USB MSR";
 
+// Why no doziv.dll could be used, looked at in the order the transport loads it: none where
+// it is looked for, a file Windows would not load (in Windows' words), or a library that is
+// not the reader's.
+std::string doziv_problem(const Host& host) {
+  std::string looked;
+  for (const std::string& path : doziv_paths()) {
+    looked += (looked.empty() ? "" : ", ") + path;
+    if (os().GetFileAttributesA(path.c_str()) == w32::kInvalidFileAttributes) continue;
+    os().SetLastError(0);
+    const Handle module = os().LoadLibraryA(path.c_str());
+    if (module == nullptr) {
+      const std::uint32_t code = os().GetLastError();
+      return path + " was found but Windows could not load it: " + host.error_text(code) +
+             " (error " + std::to_string(code) +
+             "); replace it with the reader's own 32-bit doziv.dll";
+    }
+    const bool entries = os().GetProcAddress(module, "OpenUSB") != nullptr &&
+                         os().GetProcAddress(module, "SetID") != nullptr;
+    os().FreeLibrary(module);
+    if (!entries) {
+      return path +
+             " is not the reader's USB library: it has no OpenUSB or SetID; replace it "
+             "with the reader's own doziv.dll";
+    }
+  }
+  return "doziv.dll, the reader's USB library, was not found (looked at " + looked +
+         "): put it beside msrprofile.exe";
+}
+
 Reading read_usb(const Host& host) {
   if (!host.windows) {
     return failed(kExitNoReader,
@@ -48,11 +78,7 @@ Reading read_usb(const Host& host) {
   }
   g_shell.status.clear();
   if (g_transports.setusb(0) != 0) {
-    if (g_shell.status.empty()) {
-      return failed(kExitNoReader,
-                    "doziv.dll, the reader's USB library, was not found beside msrprofile.exe, in "
-                    "the system folder or in the Windows folder, or it lacks OpenUSB or SetID");
-    }
+    if (g_shell.status.empty()) return failed(kExitNoReader, doziv_problem(host));
     if (g_shell.status == kNoUsbReader) {
       return failed(kExitNoReader, "no USB HID reader answered (OpenUSB failed)");
     }
@@ -113,6 +139,8 @@ bool aim(const Host& host, const Target& t, std::string* why) {
     return true;
   }
   if (!t.path.empty()) {
+    *why = host.port_problem(t.path);
+    if (!why->empty()) return false;
     host.offer_port(t.path);
     g_shell.cport = 1;
     return true;

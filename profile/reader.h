@@ -35,6 +35,15 @@ struct Host {
   // Linux: the system's serial ports in probing order; false, and why, when the system
   // can't list them. (Windows lists the registry's through the OS boundary.)
   std::function<bool(std::vector<SerialPortInfo>* ports, std::string* why)> list_ports;
+  // The system's words for an error code (Windows: FormatMessage).
+  std::function<std::string(unsigned long code)> error_text = [](unsigned long code) {
+    return "error " + std::to_string(code);
+  };
+  // Linux: why a serial port given by path can't be one (it does not exist, or it is no
+  // device); empty when it may be.
+  std::function<std::string(const std::string& path)> port_problem = [](const std::string&) {
+    return std::string();
+  };
 };
 
 // Where the reader is looked for.

@@ -54,6 +54,25 @@ class ProfileTest(rig.WineTestCase):
         self.assertEqual((self.dir / "msr.ini").read_bytes(), ENGLISH)
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["msr.ini", "p.toml"])
 
+    def test_messages_say_what_is_wrong(self):
+        (self.dir / "p.toml").write_text("send_lrc = true\n")
+        (self.dir / "doziv.dll").write_bytes(b"MZ not a library" * 64)
+        (self.dir / "msrprofile.exe").write_bytes((rig.BUILD / "msrprofile.exe").read_bytes())
+        exe = self.dir / "msrprofile.exe"
+        rows = [(["build", "C:\\profiles\\p.toml", "-o", "C:\\profiles\\no\\x.ini"], 5,
+                 "not written: the folder C:\\profiles\\no does not exist"),
+                (["build", "C:\\profiles\\p.toml", "-o", "C:\\profiles"], 5,
+                 "not written: it is a folder"),
+                # Error 193, in the system's words: Wine's differ from Windows'.
+                (["read", "--usb"], 2,
+                 "C:\\profiles\\doziv.dll was found but Windows could not load it: "),
+                # A path, not an option (Wine's C runtime may not resolve it: exit 3 then).
+                (["show", "/profiles/none.toml"], 3, "/profiles/none.toml: can't be opened")]
+        for args, code, says in rows:
+            run = rig.run_exe(args, rig.DRIVE_C, exe=exe)
+            self.assertEqual((run.returncode, says in run.stderr.decode()), (code, True),
+                             (args, run.stderr))
+
     def test_diff_json_and_exit_codes(self):
         # The offline commands touch no reader and keep no log, even when one exists.
         rig.LOG.write_bytes(b"")

@@ -59,6 +59,18 @@ class UsbTest(rig.WineTestCase):
         self.assertEqual(self.run_tool("verify", "C:\\profdev\\e.ini", "--usb").returncode, 4)
         self.assertNotIn("SetMrStateBuf", self.reader.names())
 
+    def test_an_option_the_reader_cant_hold_makes_it_differ(self):
+        self.reader.set(extended=0)
+        (self.dir / "de.toml").write_text('keyboard_language = "German"\n')
+        for command in ("write", "verify"):
+            run = self.run_tool(command, "C:\\profdev\\de.toml", "--usb",
+                                "--results", "C:\\profdev\\r.txt")
+            self.assertEqual(run.returncode, 1, run.stdout)
+            self.assertIn(b'keyboard_language: intended "German", this USB HID reader has no '
+                          b"extended block to hold it", run.stdout)
+        lines = (self.dir / "r.txt").read_text().splitlines()
+        self.assertEqual([line.split("\t")[5] for line in lines], ["differs", "differs"])
+
     def test_a_switch_to_virtual_com_is_not_read_back_over_usb(self):
         self.reader.set(cif=1)
         (self.dir / "v.toml").write_text('interface = "virtual COM port"\n')

@@ -69,7 +69,7 @@ TEST_F(ProfileCli, ASettingsFileHasExactlyFifteenBytes) {
 }
 
 TEST_F(ProfileCli, AnOutputThatCantBeWrittenExitsFive) {
-  put("p.toml", "");
+  put("p.toml", "send_lrc = true\n");
   EXPECT_EQ(run({"build", path("p.toml"), "-o", path("no/such/folder/msr.ini")}), kExitNotWritten);
   EXPECT_EQ(err.str().rfind(path("no/such/folder/msr.ini") + ": not written: ", 0), 0u);
 }

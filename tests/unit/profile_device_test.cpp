@@ -70,14 +70,18 @@ struct ExitCase {
   std::vector<std::string> transport;
   int exit;
   const char* says;  // on standard error, or on standard output for 0 and 1
+  std::string file = kHeld;
 };
+
+// kHeld with kq2 at its default, which vCOM can't read.
+const std::string kVcomHeld("\x46\x08%;;?\x00\x13\x80\0\0\0\0\0\0", 15);
 
 class VerifyExit : public Device, public ::testing::WithParamInterface<ExitCase> {};
 
 TEST_P(VerifyExit, TellsSameDiffersNoReaderAndFailure) {
   const ExitCase& c = GetParam();
   c.setup(*this);
-  std::vector<std::string> args = {"verify", file("held.ini", kHeld)};
+  std::vector<std::string> args = {"verify", file("held.ini", c.file)};
   args.insert(args.end(), c.transport.begin(), c.transport.end());
   EXPECT_EQ(run(args), c.exit);
   EXPECT_NE((out.str() + err.str()).find(c.says), std::string::npos) << out.str() << err.str();
@@ -101,9 +105,13 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"openusb fails", [](Device& d) { d.lib.open = 2; }, kUsb, 2, "OpenUSB failed"},
         ExitCase{"getmrstate fails", [](Device& d) { d.lib.get = 5; }, kUsb, 4, "GetMrState"},
         ExitCase{"vcom same", [](Device& d) { d.vcom_reader()->settings[8] = 0x80; }, kVcom, 0,
-                 "on COM5"},
+                 "on COM5", kVcomHeld},
+        ExitCase{"vcom can't show kq2", [](Device& d) { d.vcom_reader()->settings[8] = 0x80; },
+                 kVcom, 1,
+                 "keyboard_language: intended \"German\", not read back (a virtual COM port reads "
+                 "the base block and kq1)"},
         ExitCase{"vcom differs", [](Device& d) { d.vcom_reader()->settings[4] = '?'; }, kVcom, 1,
-                 "leading_code_track3: intended \";\", found \"?\""},
+                 "leading_code_track3: intended \";\", found \"?\"", kVcomHeld},
         ExitCase{"no port answers", [](Device& d) { d.vcom_reader()->settings.resize(8); }, kVcom,
                  2, "no reader answered on any serial port"},
         ExitCase{"firmware byte 0", [](Device& d) { d.vcom_reader()->settings[7] = 0; }, kVcom, 4,
@@ -116,19 +124,21 @@ TEST_F(Device, VcomComparesTheBaseBlockAndKq1AndNeverTheFirmware) {
   auto r = vcom_reader();
   r->settings[7] = 0x20;  // firmware
   r->settings[8] = 0x80;
-  // kq2 (the language) and kq3 differ from what the reader holds, but vCOM can't read them.
+  // kq2 (the language) and kq3 are set, but vCOM can't read them: not known to be held.
   std::string wanted = kHeld;
   wanted[9] = 0x05, wanted[10] = 0x33;
-  EXPECT_EQ(run({"verify", file("w.ini", wanted), "--vcom"}), kExitOk) << err.str();
+  EXPECT_EQ(run({"verify", file("w.ini", wanted), "--vcom"}), kExitDiffers) << err.str();
   // A check sends nothing but the read command and the queries.
   EXPECT_EQ(r->writes, (std::vector<vcomtest::Bytes>{vcomtest::kSettingsReadCommand,
                                                      vcomtest::kJis2Query, vcomtest::kCifQuery}));
-  EXPECT_NE(out.str().find("not checked (a virtual COM port reads the base block and kq1): "
-                           "keyboard_language, host_os, send_ascii, kq2_other_bits, kq3"),
+  EXPECT_NE(out.str().find("2 options differ\nnot checked (a virtual COM port reads the base "
+                           "block and kq1): host_os, send_ascii, kq2_other_bits, kq4"),
             std::string::npos)
       << out.str();
-  EXPECT_EQ(run({"verify", file("w.ini", wanted), "--vcom", "--json"}), kExitOk);
-  EXPECT_NE(out.str().find("\"outcome\": \"same\""), std::string::npos);
+  EXPECT_EQ(run({"verify", file("w.ini", wanted), "--vcom", "--json"}), kExitDiffers);
+  EXPECT_NE(out.str().find("\"name\": \"kq3\",\n      \"field\": \"kq3\""), std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("\"found\": null,\n      \"why\": \"not read back"), std::string::npos);
 }
 
 TEST_F(Device, ABadFileSendsNothingToAnyReader) {
@@ -161,7 +171,7 @@ TEST_F(Device, UsbWriteSendsBackTheReadersFirmwareAndReadsBack) {
 
 TEST_F(Device, AUsbReaderWithoutTheExtendedBlockGetsOnlyTheBaseBlock) {
   lib.get1_reply = bytes({0, 0x00, 0x77, 0x66});
-  EXPECT_EQ(run({"write", file("w.ini", kHeld), "--usb"}), kExitOk) << out.str() << err.str();
+  EXPECT_EQ(run({"write", file("w.ini", kHeld), "--usb"}), kExitDiffers) << out.str() << err.str();
   EXPECT_TRUE(lib.named("SetMrState1").empty());
   EXPECT_NE(out.str().find("kq1..kq7: not written"), std::string::npos);
   EXPECT_EQ(run({"read", "--usb", "--json"}), kExitOk);
