@@ -14,8 +14,12 @@ rem
 rem Exit code: 0 only when the reader holds the profile; otherwise msrprofile's code:
 rem 1 the reader differs, 2 no reader, 3 the profile is not valid, 4 the reader did not
 rem answer properly, 64 a wrong command line (PS/2 included: it can't be verified).
-rem Each run appends one line (time, computer name, exit code, outcome) to the result file,
-rem %ProgramData%\msrsetup\program-reader.log unless --results names another.
+rem Every msrprofile command the script runs (each verify, the write) appends its own line
+rem to the results file, %ProgramData%\msrsetup\program-reader.log unless --results names
+rem another, in msrprofile's fixed format: UTC time, computer, command, transport, port,
+rem outcome, exit code, profile, SHA-256, separated by tabs. The last line a run appends is
+rem its result. A command line the script refuses (64), or a missing msrprofile.exe (2),
+rem adds no line: the message on standard output and the exit code say it.
 rem Nothing here waits for a person: it runs as SYSTEM without a console.
 
 setlocal EnableExtensions DisableDelayedExpansion
@@ -83,6 +87,8 @@ if not exist "%TOOL%" (
   goto finish
 )
 
+for %%F in ("%RESULTS%") do if not exist "%%~dpF" mkdir "%%~dpF" >nul 2>&1
+
 rem Verify first: a reader that holds the profile is not written again, and a detection
 rem rule only ever gets here.
 if defined SWITCH (call :verify_on "%SWITCH%") else call :verify_on "--usb" "--vcom"
@@ -93,7 +99,7 @@ if "%RC%"=="0" (
 if defined CHECK goto describe_failure
 if not "%RC%"=="1" goto describe_failure
 
-"%TOOL%" write "%PROFILE%" "%FOUND%"
+"%TOOL%" write "%PROFILE%" "%FOUND%" --results "%RESULTS%"
 set "RC=%ERRORLEVEL%"
 if not "%RC%"=="0" (
   set "OUTCOME=writing %PROFILE% failed"
@@ -128,12 +134,9 @@ if "%RC%"=="3" set "OUTCOME=%PROFILE% is not a valid profile or settings file"
 if "%RC%"=="4" set "OUTCOME=the reader did not answer properly"
 
 :finish
-set "LINE=%DATE% %TIME% %COMPUTERNAME% exit=%RC% %OUTCOME%"
-for %%F in ("%RESULTS%") do if not exist "%%~dpF" mkdir "%%~dpF" >nul 2>&1
 rem Delayed expansion prints the text as it stands, whatever & ( ) a path holds.
 setlocal EnableDelayedExpansion
-echo program-reader: !OUTCOME!
->>"%RESULTS%" echo.!LINE!
+echo program-reader: !OUTCOME! (exit code !RC!)
 endlocal
 exit /b %RC%
 
@@ -145,7 +148,7 @@ set "FOUND=%~1"
 :verify_next
 if "%~1"=="" goto :eof
 set "FOUND=%~1"
-"%TOOL%" verify "%PROFILE%" "%~1"
+"%TOOL%" verify "%PROFILE%" "%~1" --results "%RESULTS%"
 set "RC=%ERRORLEVEL%"
 if not "%RC%"=="2" goto :eof
 shift

@@ -6,6 +6,7 @@ from there, and so does the fleet script."""
 import shutil
 import subprocess
 import tempfile
+import unittest
 import zipfile
 from pathlib import Path
 
@@ -75,3 +76,50 @@ class PackageTest(rig.WineTestCase):
                           env=reader.env())
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(reader.state()["base"], [0xC6, 0x08, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x13])
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True)
+
+
+def verified(path, ca):
+    """osslsigncode exits 0 even when a signature fails: its output tells."""
+    text = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-in", str(path)],
+                          capture_output=True, text=True).stdout
+    return (text.count("Signature verification: ok") == 2 and "MISMATCH" not in text
+            and text.rstrip().endswith("Succeeded"))
+
+
+class SigningTest(unittest.TestCase):
+    def test_signed_programs_and_package_verify_offline_and_a_changed_byte_fails(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            d = Path(tmp)
+            # A throw-away certificate authority and a code-signing certificate it issued.
+            openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+                    "-out", "ca.pem", "-days", "2", "-subj", "/CN=throw-away CA",
+                    "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "keyUsage=critical,keyCertSign", cwd=d)
+            openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "sign.key",
+                    "-out", "sign.csr", "-subj", "/CN=throw-away signer", cwd=d)
+            (d / "ext").write_text("keyUsage=critical,digitalSignature\n"
+                                   "extendedKeyUsage=codeSigning\n")
+            openssl("x509", "-req", "-in", "sign.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                    "-CAcreateserial", "-days", "2", "-extfile", "ext", "-out", "sign.pem", cwd=d)
+            (d / "chain.pem").write_bytes((d / "sign.pem").read_bytes() + (d / "ca.pem").read_bytes())
+            out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
+                                  "--out", str(d / "m.zip"), "--sign", str(d / "sign.key"),
+                                  "--cert", str(d / "chain.pem")],
+                                 check=True, capture_output=True, text=True).stdout
+            self.assertIn("signed: msrsetup.exe, msrprofile.exe and the package", out)
+            with zipfile.ZipFile(d / "m.zip") as z:
+                z.extractall(d / "u")
+            sums = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=d / "u",
+                                  capture_output=True, text=True)
+            self.assertEqual(sums.returncode, 0, sums.stdout)
+            msi = next(d.glob("msrsetup-*.msi"))
+            for signed in (d / "u" / "msrsetup.exe", d / "u" / "msrprofile.exe", msi):
+                self.assertTrue(verified(signed, d / "ca.pem"), signed)
+            changed = bytearray((d / "u" / "msrprofile.exe").read_bytes())
+            changed[len(changed) // 3] ^= 1
+            (d / "changed.exe").write_bytes(changed)
+            self.assertFalse(verified(d / "changed.exe", d / "ca.pem"))

@@ -2,6 +2,8 @@
 (read, write, verify: the same, a difference, no reader), and the fleet script
 program-reader.cmd under Wine's cmd."""
 
+import datetime
+import hashlib
 import shutil
 
 import rig
@@ -96,11 +98,20 @@ class UsbTest(rig.WineTestCase):
         self.assertNotIn("SetMrStateBuf", self.reader.names())  # held already: not written
         self.reader.set(present=0)
         self.assertEqual(self.fleet("fleet.toml", "--usb").returncode, 2)
-        lines = (self.dir / "results.txt").read_text().splitlines()
-        self.assertEqual([line.split(" exit=")[1][:1] for line in lines], ["1", "0", "0", "2"])
-        self.assertIn(" exit=0 the reader was programmed from C:\\profdev\\fleet.toml and holds it",
-                      lines[1])
-        self.assertIn(" exit=2 no reader found", lines[3])
+        # One line per msrprofile command, appended, in the fixed format whatever the locale.
+        lines = [line.split("\t") for line in (self.dir / "results.txt").read_text().splitlines()]
+        self.assertEqual([f[2:7] for f in lines], [
+            ["verify", "usb", "-", "differs", "1"],
+            ["verify", "usb", "-", "differs", "1"], ["write", "usb", "-", "written", "0"],
+            ["verify", "usb", "-", "same", "0"],
+            ["verify", "usb", "-", "same", "0"],
+            ["verify", "usb", "-", "no-reader", "2"]])
+        sha = hashlib.sha256((self.dir / "fleet.toml").read_bytes()).hexdigest()
+        now = datetime.datetime.now(datetime.timezone.utc)
+        for f in lines:
+            when = datetime.datetime.strptime(f[0], "%Y-%m-%dT%H:%M:%SZ")
+            self.assertLess(abs(now - when.replace(tzinfo=datetime.timezone.utc)).total_seconds(), 300)
+            self.assertEqual(f[7:], ["C:\\profdev\\fleet.toml", sha])
 
     def test_fleet_script_refuses_a_transport_that_would_run_commands(self):
         (self.dir / "fleet.toml").write_text("send_track3 = false\n")
