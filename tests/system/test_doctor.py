@@ -121,6 +121,6 @@ class VcomDoctorTest(rig.WineTestCase):
         self.assertEqual(run.returncode, 2, run.stdout + run.stderr)
         text = lines(run)
         self.assertIn("info    USB HID: no reader: doziv.dll, the reader's USB library, was not "
-                      "found beside msrprofile.exe, in the system folder or in the Windows "
-                      "folder, or it lacks OpenUSB or SetID", text)
+                      "found (looked at C:\\docnone\\doziv.dll, C:\\windows\\system32\\doziv.dll, "
+                      "C:\\windows\\doziv.dll): put it beside msrprofile.exe", text)
         self.assertEqual(text[-2], "warning no reader found")
