@@ -22,14 +22,23 @@ bool wait_up_to(Handle port, std::uint32_t ms) {
   return os().SetCommTimeouts(port, &t);
 }
 
+// Built by appending: GCC 12 warns wrongly (-Wrestrict) on a literal + std::to_string.
 std::string error_text(std::uint32_t e) {
-  return "error " + std::to_string(e);
+  std::string text = "error ";
+  text += std::to_string(e);
+  return text;
+}
+
+std::string seconds(long s) {
+  std::string text = std::to_string(s);
+  text += " s";
+  return text;
 }
 
 }  // namespace
 
 Handle open_swipe_port(int com, const std::string& name, std::string* why) {
-  const std::string number = std::to_string(com);
+  const std::string number = std::string(std::to_string(com));
   Handle h = opencom(number.c_str());
   if (h == invalid_handle()) {
     const std::uint32_t e = os().GetLastError();
@@ -63,7 +72,7 @@ int capture_port(Handle port, const std::string& name, const PortBurst& o, std::
   for (;;) {
     const long left = o.timeout_s - (os().time() - start);
     if (left <= 0 || ticks > 4L * o.timeout_s + 4) {
-      *why = "nothing was swiped within " + std::to_string(o.timeout_s) + " s on " + name;
+      *why = std::string("nothing was swiped within ") + seconds(o.timeout_s) + " on " + name;
       return kExitNoReader;
     }
     if (o.countdown && left != last_shown) o.countdown(static_cast<int>(last_shown = left));
@@ -83,14 +92,14 @@ int capture_port(Handle port, const std::string& name, const PortBurst& o, std::
     }
     wipe(buffer, sizeof buffer);
     if (text->size() > kMaxSwipe) {
-      *why = "more than " + std::to_string(kMaxSwipe) + " characters arrived on " + name +
-             " without a pause: that is no swipe";
+      *why = std::string("more than ") + std::string(std::to_string(kMaxSwipe)) +
+             " characters arrived on " + name + " without a pause: that is no swipe";
       return kExitDiffers;
     }
     if (o.complete && o.complete(*text)) return kExitOk;
     if (os().time() - burst > kMaxBurstSeconds) {
-      *why = "the device on " + name + " kept sending for more than " +
-             std::to_string(kMaxBurstSeconds) + " s: that is no swipe";
+      *why = "the device on " + name + " kept sending for more than " + seconds(kMaxBurstSeconds) +
+             ": that is no swipe";
       return kExitDiffers;
     }
     // A reader's characters follow each other within its delay, so a pause this long
