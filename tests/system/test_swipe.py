@@ -9,10 +9,7 @@ import subprocess
 import rig
 import vcom_sim
 
-PAN = "4111111111111111"
-NAME = "CARDHOLDER/TEST"
-TRACK1 = f"%B{PAN}^{NAME}^2512101000000000000000?"
-TRACK2 = f";{PAN}=25121010000000000000?"
+TRACK1, TRACK2 = vcom_sim.TEST_TRACK1, vcom_sim.TEST_TRACK2
 # The stand-in's default block (the USB set, on COM): codes "%" ";" ";" "?", no LRC, CR.
 LRC_ON = {"mr1": 0x18}
 
@@ -33,26 +30,11 @@ def install(folder):
 
 
 def swipe_run(ports, reader, folder, exe, args, swipe):
-    """Runs msrprofile.exe swipe ARGS; once it says it waits, the reader swipes with
-    `swipe` (keyword arguments of Reader.swipe, None: no swipe). Returns (exit, out, err)."""
     proc = subprocess.Popen(["wine", str(exe), "swipe"] + args, cwd=str(folder),
                             env=rig.wine_env(ports.env()), stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    err = b""
-    try:
-        if swipe is not None:
-            while b"swipe a card on " not in err:
-                line = proc.stderr.readline()
-                if not line:
-                    break
-                err += line
-            reader.swipe(**swipe)
-        out, rest = proc.communicate(timeout=90)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-    return proc.returncode, out.decode("latin-1"), (err + rest).decode("latin-1")
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            encoding="latin-1")
+    return vcom_sim.swipe_when_waiting(proc, reader, swipe)
 
 
 class VcomSwipeTest(rig.WineTestCase):
@@ -94,7 +76,7 @@ class VcomSwipeTest(rig.WineTestCase):
                     self.assertEqual(rc, code, out + err)
                     everything = out + err
                     # Nothing of the card but the PAN's length and last four digits.
-                    for secret in (PAN[:-4], PAN[-5:], NAME, "2512", "101000"):
+                    for secret in vcom_sim.TEST_SECRETS:
                         self.assertNotIn(secret, everything)
                     if isinstance(wanted, dict):
                         doc = json.loads(out)

@@ -156,6 +156,36 @@ def settle(readers, timeout=10):
             time.sleep(0.002)
 
 
+# A test card, and what of it must never appear in any output: everything but the PAN's
+# length and its last four digits (PAN[-5:] catches a fifth-from-last digit shown).
+TEST_PAN = "4111111111111111"
+TEST_NAME = "CARDHOLDER/TEST"
+TEST_TRACK1 = f"%B{TEST_PAN}^{TEST_NAME}^2512101000000000000000?"
+TEST_TRACK2 = f";{TEST_PAN}=25121010000000000000?"
+TEST_SECRETS = (TEST_PAN[:-4], TEST_PAN[-5:], TEST_NAME, "2512", "101000")
+
+
+def swipe_when_waiting(proc, reader, swipe, timeout=90):
+    """Once `proc` (msrprofile swipe, its output in text pipes) says it waits for a card,
+    `reader` swipes with `swipe` (keyword arguments of Reader.swipe; None: nothing is
+    swiped). Returns (exit code, standard output, standard error)."""
+    err, out, rest = "", "", ""
+    try:
+        while swipe is not None and "swipe a card on " not in err:
+            line = proc.stderr.readline()
+            if not line:
+                break
+            err += line
+        if swipe is not None:
+            reader.swipe(**swipe)
+        out, rest = proc.communicate(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    return proc.returncode, out, err + rest
+
+
 class Reader:
     """One simulated reader: the vcom_reader process, its state file and its record."""
 
