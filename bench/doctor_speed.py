@@ -13,11 +13,11 @@ doctor also looks for doziv.dll and the USB reader, the PS/2 driver and the keyb
 layout; msrsetup -v looks at the COM ports only."""
 
 import argparse
-import os
 import shutil
 import statistics
-import sys
 from pathlib import Path
+
+import build_trees
 
 ROOT = Path(__file__).resolve().parents[1]
 PORTS = range(2, 34)
@@ -26,15 +26,10 @@ INI = bytes.fromhex("462b213a3c3e4005" "51" "112233445566")
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--build", default=os.environ.get("MSR_BUILD_DIR", ROOT / "build/windows"))
-    ap.add_argument("--native", default=os.environ.get("MSR_NATIVE_BUILD_DIR",
-                                                       ROOT / "build/native"))
+    build_trees.add_arguments(ap)
     ap.add_argument("--runs", type=int, default=5, help="runs per program (median taken)")
     args = ap.parse_args()
-    os.environ["MSR_BUILD_DIR"] = str(Path(args.build).resolve())
-    os.environ["MSR_NATIVE_BUILD_DIR"] = str(Path(args.native).resolve())
-    os.environ["MSR_SOURCE_DIR"] = str(ROOT)
-    sys.path.insert(0, str(ROOT / "tests" / "system"))
+    build_trees.use(args)
     import rig
     import vcom_sim
 

@@ -14,12 +14,12 @@ report's is when its last line reached this script. Layouts:
   no CR      a reader that sends no CR: the swipe ends 300 ms after its last byte"""
 
 import argparse
-import os
 import statistics
-import sys
 import tempfile
 import time
 from pathlib import Path
+
+import build_trees
 
 ROOT = Path(__file__).resolve().parents[1]
 NOCR = 0x80  # kq1: no ending CR
@@ -54,13 +54,10 @@ def latencies(ports, reader, exe, extra, swipes):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--native", default=os.environ.get("MSR_NATIVE_BUILD_DIR",
-                                                       ROOT / "build" / "native"))
+    build_trees.add_arguments(ap)
     ap.add_argument("--swipes", type=int, default=30)
     args = ap.parse_args()
-    os.environ["MSR_NATIVE_BUILD_DIR"] = str(Path(args.native).resolve())
-    os.environ["MSR_SOURCE_DIR"] = str(ROOT)
-    sys.path.insert(0, str(ROOT / "tests" / "system"))
+    build_trees.use(args)
     global vcom_sim
     import linux_serial
     import vcom_sim
