@@ -55,6 +55,8 @@ class VcomSwipeTest(rig.WineTestCase):
             ("differs from its profile", LRC_ON, ["--port", "COM5", "--profile",
                                                   "C:\\swipe\\plain.toml"], cards, 1,
              ["swipe true: DIFFERS", "the swipe is valid but differs from C:\\swipe\\plain.toml"]),
+            ("against the reader's own settings", LRC_ON, ["--port", "COM5", "--from-reader"],
+             cards, 0, ["the swipe is valid and shows what the reader's settings says"]),
             ("json, found by probing", LRC_ON, ["--vcom", "--json"], cards, 0,
              {"outcome": "valid", "port": "COM5", "pan_length": 16, "pan_last4": "1111"}),
             ("an unreadable track", {}, ["--port", "COM5", "--json"],
