@@ -19,10 +19,10 @@ its reply time (the stand-in answers at once: 0) + for each silent port the same
 pause and its 216 ms read time-out. The ratio is the median run over that floor."""
 
 import argparse
-import os
 import statistics
-import sys
 from pathlib import Path
+
+import build_trees
 
 ROOT = Path(__file__).resolve().parents[1]
 
@@ -33,16 +33,11 @@ INI = bytes.fromhex("462b213a3c3e4005" "51" "112233445566")  # vcomif set: no re
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--build", default=os.environ.get("MSR_BUILD_DIR", ROOT / "build/windows"))
-    ap.add_argument("--native", default=os.environ.get("MSR_NATIVE_BUILD_DIR",
-                                                       ROOT / "build/native"))
+    build_trees.add_arguments(ap)
     ap.add_argument("--runs", type=int, default=9, help="runs per layout (median taken)")
     ap.add_argument("--sizes", default="1,8,32")
     args = ap.parse_args()
-    os.environ["MSR_BUILD_DIR"] = str(Path(args.build).resolve())
-    os.environ["MSR_NATIVE_BUILD_DIR"] = str(Path(args.native).resolve())
-    os.environ["MSR_SOURCE_DIR"] = str(ROOT)
-    sys.path.insert(0, str(ROOT / "tests" / "system"))
+    build_trees.use(args)
     import rig
     import vcom_sim
 

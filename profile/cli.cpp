@@ -13,6 +13,7 @@
 #include "profile/json.h"
 #include "profile/output.h"
 #include "profile/results.h"
+#include "profile/swipe_command.h"
 #include "transport/vcom/vcom.h"
 
 #ifndef MSR_VERSION
@@ -107,7 +108,8 @@ struct TransportArgs {
   }
 };
 
-// "COM5" or "\\.\COM5", any case, a number 1..298 without leading zeros; 0 otherwise.
+}  // namespace
+
 int com_number(std::string name) {
   if (name.rfind("\\\\.\\", 0) == 0) name.erase(0, 4);
   if (name.size() < 4 || name.size() > 6) return 0;
@@ -121,6 +123,8 @@ int com_number(std::string name) {
   }
   return n < kComSlots ? n : 0;
 }
+
+namespace {
 
 // The reader's transport from the command line; nullopt after a usage message.
 std::optional<Target> target_of(Io io, const Host& host, const TransportArgs& t,
@@ -272,13 +276,15 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   CLI::App* doctor_cmd = app.add_subcommand(
       "doctor", "Report everything found about the reader on this machine, and what to do");
   doctor_cmd->add_flag("--json", doctor_json, "print one JSON document");
+  SwipeArgs swipe_args;
+  CLI::App* swipe_cmd = add_swipe_command(app, swipe_args);
 
   // Without this CLI11 answers a mistyped command with "A subcommand is required".
   if (argc > 1 && argv[1][0] != '-') {
     std::string names;
     bool known = false;
-    for (const CLI::App* c :
-         {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd, ports_cmd, doctor_cmd}) {
+    for (const CLI::App* c : {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd,
+                              ports_cmd, doctor_cmd, swipe_cmd}) {
       names += (names.empty() ? "" : ", ") + c->get_name();
       known = known || c->get_name() == argv[1];
     }
@@ -296,6 +302,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (show_cmd->parsed()) return cmd_show(io, show_args);
   if (build_cmd->parsed()) return cmd_build(io, build_args);
   if (diff_cmd->parsed()) return cmd_diff(io, diff_args);
+  if (swipe_cmd->parsed()) return cmd_swipe(io, host, swipe_args);
 
   if (ports_cmd->parsed()) {
     DeviceLog log(argc, argv);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 
 namespace msr::profile {
 
@@ -18,6 +19,9 @@ enum Exit : int {
 };
 
 struct Host;
+
+// "COM5" or "\\.\COM5", any case, a number 1..298 without leading zeros; 0 otherwise.
+int com_number(std::string name);
 
 // The offline commands alone need no host; the device commands reach readers the way
 // `host` says.

@@ -70,18 +70,6 @@ int device_failure(Io io, bool json, const Host& host, const Target& t, int exit
   return exit;
 }
 
-// Aims at the reader and reads it; on failure the Reading carries the exit code.
-Reading reach(const Host& host, const Target& t) {
-  std::string why;
-  if (!aim(host, t, &why)) {
-    Reading r;
-    r.exit = kExitNoReader;
-    r.problem = why;
-    return r;
-  }
-  return read_reader(host, t);
-}
-
 // Why the options a transport can't read were not compared.
 std::string unread_reason(const Target& t, const Reading& r) {
   if (t.transport == Transport::vcom) return "a virtual COM port reads the base block and kq1";

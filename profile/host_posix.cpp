@@ -52,6 +52,7 @@ Host native_host() {
     return "";
   };
   host.port_name = [](int com) { return posix_port_path(com); };
+  host.countdown = isatty(STDERR_FILENO) == 1;
   return host;
 }
 

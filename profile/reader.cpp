@@ -157,6 +157,12 @@ Reading read_reader(const Host& host, const Target& t) {
   return r;
 }
 
+Reading reach(const Host& host, const Target& t) {
+  std::string why;
+  if (!aim(host, t, &why)) return failed(kExitNoReader, why);
+  return read_reader(host, t);
+}
+
 std::uint16_t comparable(const Reading& r) {
   return static_cast<std::uint16_t>(r.read & ~(1u << kFirmwareByte));
 }

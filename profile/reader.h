@@ -44,6 +44,8 @@ struct Host {
   std::function<std::string(const std::string& path)> port_problem = [](const std::string&) {
     return std::string();
   };
+  // Standard error is a terminal, where a countdown can rewrite its line.
+  bool countdown = false;
 };
 
 // Where the reader is looked for.
@@ -72,6 +74,9 @@ bool aim(const Host& host, const Target& t, std::string* why);
 // and kq1, kq2 where the reader has the extended block); over vCOM setcom(0) (the base
 // block and kq1). Sends nothing but read commands and queries.
 Reading read_reader(const Host& host, const Target& t);
+
+// aim, then read_reader; a platform that can't reach the reader gives kExitNoReader.
+Reading reach(const Host& host, const Target& t);
 
 // The bytes a comparison looks at: what was read, except the firmware byte, which is
 // the reader's own.

@@ -3,6 +3,7 @@
 
 #include <libserialport.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -35,6 +36,16 @@ constexpr std::uint32_t kErrInvalidFunction = 1, kErrFileNotFound = 2, kErrPathN
                         kErrInvalidWindowHandle = 1400, kErrTimeout = 1460;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
+
+// A tty whose device went away (a USB adapter unplugged, a pseudo-terminal's other side
+// closed) reads as an endless stream of nothing; Windows fails the read instead, and so
+// must we, or an unplugged reader looks like one that is merely quiet.
+bool hung_up(sp_port* port) {
+  int fd = -1;
+  if (sp_get_port_handle(port, &fd) != SP_OK || fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}
 constexpr std::uint32_t kFileFlagOverlapped = 0x40000000u;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10u, kFileAttributeNormal = 0x80u;
 constexpr std::uint32_t kPurgeTxClear = 0x4u, kPurgeRxClear = 0x8u;
@@ -269,6 +280,7 @@ class PosixOs final : public Os {
                                : sp_blocking_read_next(
                                      port, b, n, wait_ms < 0 ? 0 : static_cast<unsigned>(wait_ms));
                        if (r < 0) errno = sp_errno(r);
+                       if (r == 0 && hung_up(port)) errno = EIO, r = SP_ERR_FAIL;
                        return r < 0 ? -1 : static_cast<long>(r);
                      });
       if (!ok) last_error_ = win32_error(errno);

@@ -1,7 +1,7 @@
 // Plays a magnetic stripe reader attached as a virtual COM port, on a pseudo-terminal, so
 // that msrsetup.exe under Wine can find it, read it and program it.
 //
-//   vcom_reader --state FILE --record FILE [--pts-file FILE] [KEY=VALUE ...]
+//   vcom_reader --state FILE --record FILE [--pts-file FILE] [--swipe FILE] [KEY=VALUE ...]
 //
 // The simulated reader's configuration and its behaviour live in the state file, one
 // KEY=VALUE per line, read again before every command so that a test can change it while
@@ -22,6 +22,18 @@
 // quiet time, and then the number of settles so far is written to RECORD.settled. A test
 // waits for that number before it looks at the record or the state, so it never races
 // bytes still on their way through the pseudo-terminal.
+// SIGUSR2 swipes a card: the swipe file (--swipe FILE) is read and deleted at once (it holds
+// card data), and what it asks for is sent, framed by the reader's current configuration
+// (sim/swipe/framing.h), with mr6 ms between characters; then the number of swipes so far
+// is written to SWIPE.done. Its lines, all optional:
+//   track1=%B...?, track2=;...?, track3=;...?   the card's tracks as ISO text with sentinels
+//   raw=HEX                   bytes sent as they are, before the tracks (binary junk)
+//   noise=N                   N pseudo-random bytes, before the tracks
+//   endless=1                 the swipe is sent again and again until the next signal
+//                             (SWIPE.done is written when it begins)
+//   hangup=N                  after N characters the reader is unplugged: the line closes
+//                             and the program ends (SWIPE.done is written first)
+// A signal without a swipe file only ends an endless swipe.
 // The slave path of the pseudo-terminal is printed on stdout ("pts=/dev/pts/N") and
 // written to the pts file. SIGTERM, SIGINT and SIGHUP end the program cleanly.
 #include <fcntl.h>
@@ -42,13 +54,18 @@
 #include <string>
 #include <vector>
 
+#include "sim/swipe/framing.h"
+
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_settle = 0;
+volatile sig_atomic_t g_swipe = 0;
 void on_signal(int sig) {
   if (sig == SIGUSR1)
     g_settle = 1;
+  else if (sig == SIGUSR2)
+    g_swipe = 1;
   else
     g_stop = 1;
 }
@@ -322,23 +339,158 @@ class Reader {
   Bytes buf_;
 };
 
+// A swipe as the swipe file asks for it; see the comment at the top.
+struct SwipeRequest {
+  std::string track[3];
+  Bytes raw;
+  long noise = 0;
+  bool endless = false;
+  long hangup = -1;  // characters before the line closes; -1: it stays
+};
+
+void wipe(std::string& text) {
+  explicit_bzero(text.data(), text.size());
+}
+
+bool parse_hex_bytes(const std::string& text, Bytes& out) {
+  std::string digits;
+  for (char c : text)
+    if (c != ' ' && c != ':') digits += c;
+  if (digits.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    long v = 0;
+    if (!parse_long(digits.substr(i, 2), 16, v)) return false;
+    out.push_back(static_cast<std::uint8_t>(v));
+  }
+  return true;
+}
+
+// Reads and deletes the swipe file; false when there is none.
+bool take_swipe(const std::string& path, SwipeRequest& r) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line, key, value;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    long v = 0;
+    bool ok = split_pair(line, key, value);
+    if (ok && key.size() == 6 && key.compare(0, 5, "track") == 0 && key[5] >= '1' && key[5] <= '3')
+      r.track[key[5] - '1'] = value;
+    else if (ok && key == "raw")
+      ok = parse_hex_bytes(value, r.raw);
+    else if (ok && key == "noise" && parse_long(value, 10, v) && v >= 0 && v <= 10000000)
+      r.noise = v;
+    else if (ok && key == "endless" && parse_long(value, 10, v))
+      r.endless = v != 0;
+    else if (ok && key == "hangup" && parse_long(value, 10, v) && v >= 0)
+      r.hangup = v;
+    else
+      ok = false;
+    // The line may be a track: never echo it.
+    if (!ok)
+      std::fprintf(stderr, "vcom_reader: %s: bad line (key '%s')\n", path.c_str(), key.c_str());
+    wipe(line);
+    wipe(value);
+  }
+  in.close();
+  std::remove(path.c_str());
+  return true;
+}
+
+Bytes frame_swipe(const State& s, const SwipeRequest& r) {
+  Bytes out = r.raw;
+  std::uint32_t x = 0x2545F491u;  // fixed seed: a failing run can be repeated
+  for (long i = 0; i < r.noise; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    out.push_back(static_cast<std::uint8_t>(x));
+  }
+  const char* tracks[3];
+  for (int i = 0; i < 3; ++i) tracks[i] = r.track[i].empty() ? nullptr : r.track[i].c_str();
+  std::size_t at = out.size();
+  out.resize(at + msr_frame_swipe(s.b, tracks, nullptr, 0));
+  msr_frame_swipe(s.b, tracks, out.data() + at, out.size() - at);
+  return out;
+}
+
+// Sends `bytes`, `gap` ms between characters, while no signal asks for something else.
+// *budget counts down the characters the line has left (negative: no limit). False when
+// cut short.
+bool send_paced(int fd, const Bytes& bytes, int gap, const sigset_t& open_mask, long* budget) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    if (g_stop || g_swipe || *budget == 0) return false;
+    std::size_t want = bytes.size() - done;
+    if (gap > 0) want = 1;
+    if (*budget > 0 && static_cast<long>(want) > *budget) want = static_cast<std::size_t>(*budget);
+    ssize_t n = ::write(fd, bytes.data() + done, want);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      if (*budget > 0) *budget -= n;
+      if (gap > 0 && done < bytes.size()) pause_ms(gap, open_mask);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return false;
+    } else {
+      pause_ms(5, open_mask);  // the line is full: let the program read
+    }
+  }
+  return true;
+}
+
+void write_count(const std::string& path, long count) {
+  std::ofstream(path + ".tmp", std::ios::trunc) << count << '\n';
+  std::rename((path + ".tmp").c_str(), path.c_str());
+}
+
+// Swipes as the swipe file asks; false when the reader has been unplugged (the line is
+// to close).
+bool swipe(const std::string& state_path, const std::string& swipe_path, int master,
+           const sigset_t& open_mask, long* swipes) {
+  SwipeRequest r;
+  if (!take_swipe(swipe_path, r)) return true;  // only the end of an endless swipe
+  State s;
+  load_state(state_path, s);
+  Bytes bytes = frame_swipe(s, r);
+  for (auto& t : r.track) wipe(t);
+  const int gap = static_cast<int>(msr_frame_delay_ms(s.b));
+  long budget = r.hangup;
+  if (r.endless || r.hangup >= 0) write_count(swipe_path + ".done", ++*swipes);
+  do {
+    send_paced(master, bytes, gap, open_mask, &budget);
+  } while (r.endless && !g_stop && !g_swipe);
+  explicit_bzero(bytes.data(), bytes.size());
+  if (r.hangup >= 0) {
+    // What was sent reached the host before the reader went, as with a real unplug: a
+    // pseudo-terminal's master closing at once would take unread characters with it.
+    pause_ms(200, open_mask);
+    return false;
+  }
+  if (!r.endless) write_count(swipe_path + ".done", ++*swipes);
+  return true;
+}
+
 int usage() {
   std::fprintf(stderr,
                "usage: vcom_reader --state FILE --record FILE [--pts-file FILE] "
-               "[KEY=VALUE ...]\n");
+               "[--swipe FILE] [KEY=VALUE ...]\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string state_path, record_path, pts_file;
+  std::string state_path, record_path, pts_file, swipe_path;
   std::vector<std::pair<std::string, std::string>> sets;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     std::string key, value;
-    if ((a == "--state" || a == "--record" || a == "--pts-file") && i + 1 < argc) {
-      (a == "--state" ? state_path : a == "--record" ? record_path : pts_file) = argv[++i];
+    if ((a == "--state" || a == "--record" || a == "--pts-file" || a == "--swipe") &&
+        i + 1 < argc) {
+      (a == "--state"    ? state_path
+       : a == "--record" ? record_path
+       : a == "--swipe"  ? swipe_path
+                         : pts_file) = argv[++i];
     } else if (a.rfind("--", 0) != 0 && split_pair(a, key, value)) {
       sets.emplace_back(key, value);
     } else {
@@ -367,7 +519,7 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigset_t blocked, open_mask;
   sigemptyset(&blocked);
-  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2}) {
     sigaction(sig, &sa, nullptr);
     sigaddset(&blocked, sig);
   }
@@ -410,8 +562,17 @@ int main(int argc, char** argv) {
   Reader reader(state_path, record_path, master, open_mask);
   int wait_ms = -1;
   std::uint8_t chunk[256];
-  long settles = 0;
+  long settles = 0, swipes = 0;
   while (!g_stop) {
+    if (g_swipe) {
+      g_swipe = 0;
+      if (swipe_path.empty()) {
+        std::fprintf(stderr, "vcom_reader: asked to swipe without --swipe\n");
+      } else if (!swipe(state_path, swipe_path, master, open_mask, &swipes)) {
+        break;  // unplugged
+      }
+      continue;
+    }
     if (g_settle) {
       g_settle = 0;
       // A read that finds nothing first lets the kernel hand over what the other side
@@ -420,9 +581,7 @@ int main(int argc, char** argv) {
         reader.feed(chunk, static_cast<std::size_t>(n));
       reader.quiet();
       wait_ms = -1;
-      std::string path = record_path + ".settled";
-      std::ofstream(path + ".tmp", std::ios::trunc) << ++settles << '\n';
-      std::rename((path + ".tmp").c_str(), path.c_str());
+      write_count(record_path + ".settled", ++settles);
       continue;
     }
     pollfd p{master, POLLIN, 0};

@@ -14,6 +14,7 @@ outside the namespace changes: /dev/tty63 stays what it was for every other proc
         r = ports.reader(silent=1)           # on the next free node; r.node, r.pts
         ports.set_lines(r.node, cts=False, dsr=False)
         run = ports.run([exe, "--port", r.node])   # .returncode .stdout .stderr .elapsed
+        proc = ports.start([exe, ...])           # the same, running: a subprocess.Popen
         r.record(), r.state(), r.set_state(...)    # as vcom_sim.Reader
 
 From a shell (as root, after building the native preset):
@@ -106,9 +107,7 @@ class LinuxSerial:
         self.lines[node] = " ".join(w for w, on in (("cts", cts), ("dsr", dsr)) if on) or "none"
         self.lines_path.write_text("".join(f"{n} {w}\n" for n, w in self.lines.items()))
 
-    def run(self, args, timeout=120, env=None):
-        """Runs `args` in a private mount namespace where every reader's node is its
-        pseudo-terminal, with the modem lines preloaded."""
+    def _command(self, args, env):
         binds = [a for r in self.readers for a in (r.pts, r.node)]
         full_env = dict(os.environ)
         full_env.update({"MSR_TEST_PRELOAD": str(MODEM_LINES),
@@ -116,6 +115,19 @@ class LinuxSerial:
         full_env.update(env or {})
         cmd = (["unshare", "--mount", "--propagation", "private", "sh", "-c", _NAMESPACE_SCRIPT,
                 "sh"] + binds + ["--"] + [str(a) for a in args])
+        return cmd, full_env
+
+    def start(self, args, env=None):
+        """As `run`, without waiting: the Popen, its output in text pipes."""
+        cmd, full_env = self._command(args, env)
+        return subprocess.Popen(cmd, env=full_env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                errors="replace")
+
+    def run(self, args, timeout=120, env=None):
+        """Runs `args` in a private mount namespace where every reader's node is its
+        pseudo-terminal, with the modem lines preloaded."""
+        cmd, full_env = self._command(args, env)
         start = time.monotonic()
         proc = subprocess.run(cmd, env=full_env, capture_output=True, text=True,
                               errors="replace", timeout=timeout)

@@ -10,6 +10,7 @@ import tempfile
 import unittest
 
 import linux_serial
+import vcom_sim
 from vcom_sim import CIF_QUERY, JIS2_QUERY, READ_CMD, RESET_CMD, WRITE_PREFIX
 
 DRIVER = linux_serial.NATIVE / "tests" / "system" / "posix_vcom"
@@ -123,6 +124,27 @@ class LinuxSerialTest(unittest.TestCase):
         self.assertIn('ending_code: intended "!", found "?"', differs.stdout)
         self.ports.set_lines(r.node, cts=False, dsr=False)
         self.assertEqual(tool("verify", profile).returncode, 2)
+
+    def test_msrprofile_swipe(self):
+        r = self.ports.reader()
+        card = {"track1": vcom_sim.TEST_TRACK1, "track2": vcom_sim.TEST_TRACK2}
+        # what the swipe sends, exit, what the output says
+        rows = [
+            ("a test card", card, 0, "PAN 16 characters, ending 1111"),
+            ("10 kB of noise first", dict(card, noise=10240), 1, "that is no swipe"),
+            ("binary bytes", {"raw": bytes(range(0, 256, 7)) + b"\r"}, 1,
+             "the swipe is not valid track data"),
+            ("unplugged mid-swipe", dict(card, hangup=20), 2,
+             "stopped answering in the middle of a swipe"),
+        ]
+        for name, swipe, code, says in rows:
+            with self.subTest(name):
+                proc = self.ports.start([MSRPROFILE, "swipe", "--port", r.node])
+                rc, out, err = vcom_sim.swipe_when_waiting(proc, r, swipe)
+                self.assertEqual(rc, code, out + err)
+                self.assertIn(says, out + err)
+                for secret in vcom_sim.TEST_SECRETS:
+                    self.assertNotIn(secret, out + err)
 
 
 if __name__ == "__main__":

@@ -19,6 +19,7 @@ lowest free number, where it is probed like any other port: leave COM1 alone.
         run = ports.run_exe(["-v5", "-s"], rig.workdir("t"))
         com5.record()                           # the commands COM5 received
         com5.state()                            # its settings and counters
+        com5.swipe(track1="%B4111...?", track2=";4111...?")  # framed by its settings
 """
 
 import os
@@ -155,6 +156,36 @@ def settle(readers, timeout=10):
             time.sleep(0.002)
 
 
+# A test card, and what of it must never appear in any output: everything but the PAN's
+# length and its last four digits (PAN[-5:] catches a fifth-from-last digit shown).
+TEST_PAN = "4111111111111111"
+TEST_NAME = "CARDHOLDER/TEST"
+TEST_TRACK1 = f"%B{TEST_PAN}^{TEST_NAME}^2512101000000000000000?"
+TEST_TRACK2 = f";{TEST_PAN}=25121010000000000000?"
+TEST_SECRETS = (TEST_PAN[:-4], TEST_PAN[-5:], TEST_NAME, "2512", "101000")
+
+
+def swipe_when_waiting(proc, reader, swipe, timeout=90):
+    """Once `proc` (msrprofile swipe, its output in text pipes) says it waits for a card,
+    `reader` swipes with `swipe` (keyword arguments of Reader.swipe; None: nothing is
+    swiped). Returns (exit code, standard output, standard error)."""
+    err, out, rest = "", "", ""
+    try:
+        while swipe is not None and "swipe a card on " not in err:
+            line = proc.stderr.readline()
+            if not line:
+                break
+            err += line
+        if swipe is not None:
+            reader.swipe(**swipe)
+        out, rest = proc.communicate(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    return proc.returncode, out, err + rest
+
+
 class Reader:
     """One simulated reader: the vcom_reader process, its state file and its record."""
 
@@ -166,9 +197,11 @@ class Reader:
         self.state_path = self.directory / "state"
         self.record_path = self.directory / "record"
         self.settled_path = self.directory / "record.settled"
+        self.swipe_path = self.directory / "swipe"
+        self.swiped_path = self.directory / "swipe.done"
         self.record_path.write_bytes(b"")
         args = [str(READER_EXE), "--state", str(self.state_path), "--record",
-                str(self.record_path)]
+                str(self.record_path), "--swipe", str(self.swipe_path)]
         args += [f"{k}={self._text(k, v)}" for k, v in state.items()]
         # Complaints go to a file: a pipe nobody reads would stall the reader once full.
         self.stderr_path = self.directory / "stderr"
@@ -212,6 +245,40 @@ class Reader:
     def settle(self, timeout=10):
         """See `settle`."""
         settle([self], timeout)
+
+    def swipe(self, track1=None, track2=None, track3=None, raw=b"", noise=0, endless=False,
+              hangup=None, timeout=30):
+        """Swipes a card: the tracks (ISO text with sentinels, None for a track the card
+        doesn't carry) go out framed by the reader's settings, mr6 ms between characters,
+        after `raw` bytes and `noise` pseudo-random ones. `endless` repeats the swipe until
+        the next call; `hangup=N` unplugs the reader after N characters. Returns once it
+        is sent (endless, hangup: once it begins)."""
+        def count():
+            return int(self.swiped_path.read_text()) if self.swiped_path.exists() else 0
+        before = count()
+        lines = [f"track{i}={t}" for i, t in enumerate((track1, track2, track3), 1) if t]
+        if raw:
+            lines.append(f"raw={bytes(raw).hex()}")
+        if noise:
+            lines.append(f"noise={int(noise)}")
+        if endless:
+            lines.append("endless=1")
+        if hangup is not None:
+            lines.append(f"hangup={int(hangup)}")
+        tmp = self.swipe_path.with_suffix(".new")
+        tmp.write_text("".join(line + "\n" for line in lines))
+        os.replace(tmp, self.swipe_path)
+        self.proc.send_signal(signal.SIGUSR2)
+        deadline = time.monotonic() + timeout
+        while count() <= before:
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"the reader for {self.port} did not swipe")
+            time.sleep(0.002)
+
+    def stop_swiping(self):
+        """Ends an endless swipe."""
+        self.swipe_path.unlink(missing_ok=True)
+        self.proc.send_signal(signal.SIGUSR2)
 
     def record(self):
         """Everything received so far, one bytes object per command (stray bytes too)."""

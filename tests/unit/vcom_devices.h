@@ -49,7 +49,7 @@ class ScriptedPort : public fake::Device {
     ReadStep s = read_script.front();
     read_script.pop_front();
     std::size_t n = std::min<std::size_t>(s.bytes.size(), to_read);
-    std::memcpy(buffer, s.bytes.data(), n);
+    if (n > 0) std::memcpy(buffer, s.bytes.data(), n);  // an empty step's data() may be null
     *read = s.reported.value_or(static_cast<std::uint32_t>(n));
     return s.ok;
   }
