@@ -1,0 +1,262 @@
+#include "profile/keys.h"
+
+#include <algorithm>
+
+#include "profile/keyboard_layouts.h"
+#include "profile/layout_tables.h"
+
+namespace msr::profile {
+namespace {
+
+constexpr std::uint8_t kEnter = 0x1C, kTab = 0x0F, kSpace = 0x39;
+
+bool modifier(const KeyEvent& e) {
+  switch (e.vk) {
+    case kVkShift:
+    case kVkControl:
+    case kVkMenu:
+    case 0x14:
+    case 0x90:
+    case 0x91:  // Caps Lock, Num Lock, Scroll Lock
+    case 0x5B:
+    case 0x5C:  // the Windows keys
+    case 0xA0:
+    case 0xA1:
+    case 0xA2:
+    case 0xA3:
+    case 0xA4:
+    case 0xA5:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The keys pressed, in order, with the modifiers held at each. A key that gives two
+// characters (a dead key's accent, then its own) comes as two down events before its up
+// event: that is one press. A reader never holds a key down long enough to repeat it.
+std::vector<Keystroke> strokes_of(const std::vector<KeyEvent>& events) {
+  std::vector<Keystroke> keys;
+  std::uint16_t held = 0;
+  for (const KeyEvent& e : events) {
+    if (modifier(e) || e.scan == 0 || e.scan > 0xFF) continue;
+    if (!e.down) {
+      if (e.scan == held) held = 0;
+      continue;
+    }
+    if (e.scan == held) continue;
+    held = e.scan;
+    const bool alt = (e.control & (kRightAltPressed | kLeftAltPressed)) != 0;
+    const bool ctrl = (e.control & (kRightCtrlPressed | kLeftCtrlPressed)) != 0;
+    keys.push_back(Keystroke{static_cast<std::uint8_t>(e.scan), (e.control & kShiftPressed) != 0,
+                             alt && ctrl});
+  }
+  return keys;
+}
+
+// Keystrokes read through a layout, as Windows types them, with Enter and Tab (the same
+// on every layout) between the runs of keys the layout tables hold.
+std::u32string type_through(int lang, const std::vector<Keystroke>& keys) {
+  std::u32string out;
+  std::vector<Keystroke> run;
+  for (const Keystroke& k : keys) {
+    if ((k.scan == kEnter || k.scan == kTab) && !k.altgr) {
+      out += type_keys(lang, run);
+      run.clear();
+      out += k.scan == kEnter ? U'\r' : U'\t';
+    } else {
+      run.push_back(k);
+    }
+  }
+  out += type_keys(lang, run);
+  return out;
+}
+
+bool single_plain_key(int lang, const std::vector<Keystroke>& keys) {
+  return keys.size() == 1 && !layout_key(lang, keys[0]).dead;
+}
+
+// The keys that made `received` on a host with layout `host`, read again through the
+// reader's language: the text the reader meant, if that host is the explanation. False
+// when the host's layout can't have made some character. A dead key's accent followed by a
+// character it doesn't combine with was that dead key and that character's key, as Windows
+// gives them; alone, it was the dead key and Space.
+bool read_back(std::u32string_view received, int host, int reader, std::u32string* meant) {
+  std::vector<Keystroke> keys;
+  for (std::size_t i = 0; i < received.size(); ++i) {
+    const char32_t c = received[i];
+    if (c == U'\r' || c == U'\t') {
+      keys.push_back(Keystroke{c == U'\r' ? kEnter : kTab});
+      continue;
+    }
+    std::vector<Keystroke> k = keys_for(host, c);
+    if (k.empty()) return false;
+    if (k.size() == 2 && k[1].scan == kSpace && i + 1 < received.size()) {
+      const std::vector<Keystroke> next = keys_for(host, received[i + 1]);
+      if (single_plain_key(host, next) && compose(c, received[i + 1]) == 0) {
+        k[1] = next[0];
+        ++i;
+      }
+    }
+    keys.insert(keys.end(), k.begin(), k.end());
+  }
+  *meant = type_through(reader, keys);
+  return true;
+}
+
+std::string unknown_advice(std::string_view klid, int reader_lang) {
+  return unknown_layout_advice(klid.empty() ? std::string_view("not known") : klid, reader_lang);
+}
+
+std::string names_of(const std::vector<int>& langs) {
+  std::string text;
+  for (std::size_t i = 0; i < langs.size(); ++i) {
+    if (i > 0) text += i + 1 == langs.size() ? " or " : ", ";
+    text += keyboard_layout(langs[i]).windows;
+  }
+  return text;
+}
+
+bool has(const std::vector<int>& v, int x) {
+  return std::find(v.begin(), v.end(), x) != v.end();
+}
+
+}  // namespace
+
+const char* finding_name(LayoutFinding::Kind k) {
+  switch (k) {
+    case LayoutFinding::Kind::fits:
+      return "fits";
+    case LayoutFinding::Kind::host_layout:
+      return "host_layout";
+    case LayoutFinding::Kind::none_of_eight:
+      return "none_of_eight";
+    case LayoutFinding::Kind::ambiguous:
+      return "ambiguous";
+    case LayoutFinding::Kind::not_layout:
+      return "not_layout";
+  }
+  return "?";
+}
+
+Typed decode_keys(const std::vector<KeyEvent>& events, int reader_lang) {
+  Typed t;
+  t.intended = type_through(reader_lang, strokes_of(events));
+  for (const KeyEvent& e : events) {
+    if (e.down && e.ch != 0) t.received += e.ch;
+  }
+  return t;
+}
+
+LayoutFinding diagnose_keys(const std::vector<KeyEvent>& events, int reader_lang,
+                            const Validity& valid, std::string_view host_klid) {
+  using Kind = LayoutFinding::Kind;
+  LayoutFinding f;
+  Typed t = decode_keys(events, reader_lang);
+  struct Wiper {
+    Typed& t;
+    ~Wiper() {
+      std::fill(t.intended.begin(), t.intended.end(), U'\0');
+      std::fill(t.received.begin(), t.received.end(), U'\0');
+    }
+  } wiper{t};
+  if (valid(t.received)) return f;
+  const KeyboardLayout* named = host_klid.empty() ? nullptr : layout_for_klid(host_klid);
+  if (!host_klid.empty() && named == nullptr) {
+    f.kind = Kind::none_of_eight;
+    f.advice = unknown_advice(host_klid, reader_lang);
+    return f;
+  }
+  // The scan codes don't depend on the host's layout: the layouts that turn these keys
+  // into exactly these characters are the host's.
+  const std::vector<Keystroke> keys = strokes_of(events);
+  std::vector<int> hosts;
+  for (int h = 0; h < kLayoutCount; ++h) {
+    std::u32string typed = type_through(h, keys);
+    if (typed == t.received) hosts.push_back(h);
+    std::fill(typed.begin(), typed.end(), U'\0');
+  }
+  if (hosts.empty()) {
+    f.kind = Kind::none_of_eight;
+    f.advice = unknown_advice(host_klid, reader_lang);
+    return f;
+  }
+  if (has(hosts, reader_lang)) {
+    f.kind = Kind::not_layout;
+    f.advice =
+        "what arrived is not valid track data, and the terminal's layout types the reader's "
+        "keys as the reader means them: the keyboard layout is not the problem";
+    return f;
+  }
+  if (named != nullptr && has(hosts, named->lang)) {
+    f.host_lang = named->lang;
+  } else if (hosts.size() == 1) {
+    f.host_lang = hosts[0];
+  } else {
+    f.kind = Kind::ambiguous;
+    f.advice = "the reader types for " + language_name(reader_lang) +
+               " but the terminal makes other characters of its keys, as the " + names_of(hosts) +
+               " layout does: set keyboard_language to the terminal's layout and write it";
+    return f;
+  }
+  const std::string advice = layout_advice(keyboard_layout(f.host_lang), reader_lang);
+  if (!valid(t.intended)) {
+    f.kind = Kind::not_layout;
+    f.advice =
+        "what arrived is not valid track data even as the reader meant it, so the layout "
+        "is not the whole problem; besides, " +
+        advice;
+    f.host_lang = -1;
+    return f;
+  }
+  f.kind = Kind::host_layout;
+  f.repaired = t.intended;
+  f.advice = advice;
+  return f;
+}
+
+LayoutFinding diagnose_text(std::u32string_view received, int reader_lang, const Validity& valid,
+                            std::string_view host_klid) {
+  using Kind = LayoutFinding::Kind;
+  LayoutFinding f;
+  if (valid(received)) return f;
+  const KeyboardLayout* named = host_klid.empty() ? nullptr : layout_for_klid(host_klid);
+  if (!host_klid.empty() && named == nullptr) {
+    f.kind = Kind::none_of_eight;
+    f.advice = unknown_advice(host_klid, reader_lang);
+    return f;
+  }
+  std::vector<int> hosts;
+  std::vector<std::u32string> meant(kLayoutCount);
+  for (int h = 0; h < kLayoutCount; ++h) {
+    if (h == reader_lang) continue;
+    if (read_back(received, h, reader_lang, &meant[h]) && valid(meant[h])) hosts.push_back(h);
+  }
+  int host = -1;
+  if (named != nullptr) {
+    if (has(hosts, named->lang)) host = named->lang;
+  } else if (hosts.size() == 1) {
+    host = hosts[0];
+  } else if (hosts.size() > 1) {
+    f.kind = Kind::ambiguous;
+    f.advice = "what arrived becomes valid track data when read back through the " +
+               names_of(hosts) +
+               " layout, but the characters alone don't tell which: set "
+               "keyboard_language to the terminal's layout and write it";
+  }
+  if (host >= 0) {
+    f.kind = Kind::host_layout;
+    f.host_lang = host;
+    f.repaired = meant[host];
+    f.advice = layout_advice(keyboard_layout(host), reader_lang);
+  } else if (f.kind != Kind::ambiguous) {
+    f.kind = Kind::not_layout;
+    f.advice =
+        "what arrived is not valid track data, and reading it back through another "
+        "keyboard layout doesn't make it valid: the keyboard layout is not the problem";
+  }
+  for (std::u32string& m : meant) std::fill(m.begin(), m.end(), U'\0');
+  return f;
+}
+
+}  // namespace msr::profile
