@@ -33,7 +33,22 @@ inline constexpr std::uint32_t kMbOkCancel = 0x1u;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 inline constexpr std::uint32_t kSwShow = 5u;
+inline constexpr std::uint32_t kStdInputHandle = 0xFFFFFFF6u;  // (DWORD)-10
+inline constexpr std::uint32_t kWaitObject0 = 0x0u;
+inline constexpr std::uint32_t kWaitTimeout = 0x102u;
+inline constexpr std::uint16_t kKeyEvent = 0x1u;
 }  // namespace w32
+
+// INPUT_RECORD, as far as the program reads it: a key event's fields, the other kinds of
+// event by their type alone.
+struct InputRecord {
+  std::uint16_t event_type = 0;  // KEY_EVENT 1, MOUSE_EVENT 2, FOCUS_EVENT 16, ...
+  bool key_down = false;
+  std::uint16_t repeat_count = 0;
+  std::uint16_t virtual_key = 0, virtual_scan = 0;
+  char16_t unicode_char = 0;
+  std::uint32_t control_key_state = 0;
+};
 
 // COMMTIMEOUTS, in milliseconds.
 struct CommTimeouts {
@@ -161,6 +176,16 @@ class Os {
   // digits ("00000407"). `klid` holds kKlidLength + 1 characters.
   static constexpr std::uint32_t kKlidLength = 8;  // KL_NAMELENGTH - 1
   virtual bool GetKeyboardLayoutNameA(char* klid) = 0;
+
+  // Console input, as a console program reads its key events.
+  virtual Handle GetStdHandle(std::uint32_t which) = 0;
+  virtual bool GetConsoleMode(Handle console, std::uint32_t* mode) = 0;
+  // kWaitObject0 once the handle is signalled (a console: input waits), kWaitTimeout.
+  virtual std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) = 0;
+  // Waits for at least one record, then gives up to `count` of those waiting.
+  virtual bool ReadConsoleInputW(Handle console, InputRecord* records, std::uint32_t count,
+                                 std::uint32_t* read) = 0;
+  virtual std::uint32_t GetTickCount() = 0;  // milliseconds, wrapping after 49.7 days
 };
 
 // The process's one instance. Tests replace it with a fake.

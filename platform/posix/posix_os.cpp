@@ -462,6 +462,22 @@ class PosixOs final : public Os {
   bool GetVersionExA(OsVersionInfo*) override { return fail(kErrCallNotImplemented); }
   // Linux keyboards have no Windows layout: a terminal's layout is the desktop's business.
   bool GetKeyboardLayoutNameA(char*) override { return fail(kErrCallNotImplemented); }
+  // A terminal is read directly (profile/key_capture), not as a Windows console.
+  Handle GetStdHandle(std::uint32_t) override { return invalid_handle(); }
+  bool GetConsoleMode(Handle, std::uint32_t*) override { return fail(kErrCallNotImplemented); }
+  std::uint32_t WaitForSingleObject(Handle, std::uint32_t) override {
+    fail(kErrCallNotImplemented);
+    return 0xFFFFFFFFu;  // WAIT_FAILED
+  }
+  bool ReadConsoleInputW(Handle, InputRecord*, std::uint32_t, std::uint32_t* read) override {
+    *read = 0;
+    return fail(kErrCallNotImplemented);
+  }
+  std::uint32_t GetTickCount() override {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint32_t>(ts.tv_sec * 1000 + ts.tv_nsec / 1000000);
+  }
 
  private:
   static std::uintptr_t id(Handle h) { return reinterpret_cast<std::uintptr_t>(h); }

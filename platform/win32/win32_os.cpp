@@ -247,6 +247,44 @@ class Win32Os final : public Os {
     static_assert(kKlidLength + 1 == KL_NAMELENGTH);
     return ::GetKeyboardLayoutNameA(klid) != FALSE;
   }
+  Handle GetStdHandle(std::uint32_t which) override {
+    return ::GetStdHandle(which);
+  }
+  bool GetConsoleMode(Handle console, std::uint32_t* mode) override {
+    DWORD m = 0;
+    const bool ok = ::GetConsoleMode(h(console), &m) != FALSE;
+    *mode = m;
+    return ok;
+  }
+  std::uint32_t WaitForSingleObject(Handle x, std::uint32_t ms) override {
+    return ::WaitForSingleObject(h(x), ms);
+  }
+  bool ReadConsoleInputW(Handle console, InputRecord* records, std::uint32_t count,
+                         std::uint32_t* read) override {
+    INPUT_RECORD raw[64];
+    DWORD n = 0;
+    const bool ok = ::ReadConsoleInputW(h(console), raw, count < 64 ? count : 64, &n) != FALSE;
+    *read = ok ? n : 0;
+    for (DWORD i = 0; i < *read; ++i) {
+      InputRecord& r = records[i];
+      r = InputRecord{};
+      r.event_type = raw[i].EventType;
+      if (raw[i].EventType != KEY_EVENT) continue;
+      const KEY_EVENT_RECORD& k = raw[i].Event.KeyEvent;
+      r.key_down = k.bKeyDown != FALSE;
+      r.repeat_count = k.wRepeatCount;
+      r.virtual_key = k.wVirtualKeyCode;
+      r.virtual_scan = k.wVirtualScanCode;
+      r.unicode_char = static_cast<char16_t>(k.uChar.UnicodeChar);
+      r.control_key_state = k.dwControlKeyState;
+    }
+    // The records held key events: what a keyboard reader typed.
+    SecureZeroMemory(raw, sizeof raw);
+    return ok;
+  }
+  std::uint32_t GetTickCount() override {
+    return ::GetTickCount();
+  }
 };
 
 }  // namespace

@@ -89,7 +89,9 @@ std::optional<std::string> FakeOs::read_file(const std::string& windows_path) co
   return s.str();
 }
 
-int FakeOs::open_handles() const { return static_cast<int>(open_.size()) + open_keys_; }
+int FakeOs::open_handles() const {
+  return static_cast<int>(open_.size()) + open_keys_;
+}
 
 std::shared_ptr<Device> FakeOs::add_device(const std::string& path,
                                            std::shared_ptr<Device> device) {
@@ -483,6 +485,51 @@ void FakeOs::Sleep(std::uint32_t ms) {
   sleeps.push_back(ms);
 }
 
+namespace {
+const Handle kConsoleInput = reinterpret_cast<Handle>(std::uintptr_t{0xC0});
+}  // namespace
+
+Handle FakeOs::GetStdHandle(std::uint32_t which) {
+  return which == w32::kStdInputHandle && console ? kConsoleInput : invalid_handle();
+}
+
+bool FakeOs::GetConsoleMode(Handle h, std::uint32_t* mode) {
+  if (h != kConsoleInput || !console) {
+    last_error = 6;  // ERROR_INVALID_HANDLE, as for a pipe
+    return false;
+  }
+  *mode = 0x1f7;
+  return true;
+}
+
+std::uint32_t FakeOs::WaitForSingleObject(Handle h, std::uint32_t ms) {
+  if (h != kConsoleInput) {
+    last_error = 6;
+    return 0xFFFFFFFFu;
+  }
+  if (!console_input.empty() && console_input.front().first - tick <= ms) {
+    if (console_input.front().first > tick) tick = console_input.front().first;
+    return w32::kWaitObject0;
+  }
+  tick += ms;
+  return w32::kWaitTimeout;
+}
+
+bool FakeOs::ReadConsoleInputW(Handle h, InputRecord* records, std::uint32_t count,
+                               std::uint32_t* read) {
+  *read = 0;
+  if (h != kConsoleInput || console_input.empty()) {
+    last_error = 6;  // nothing will ever come: the test's console is closed
+    return false;
+  }
+  if (console_input.front().first > tick) tick = console_input.front().first;
+  while (*read < count && !console_input.empty() && console_input.front().first <= tick) {
+    records[(*read)++] = console_input.front().second;
+    console_input.erase(console_input.begin());
+  }
+  return true;
+}
+
 std::uint32_t FakeOs::WinExec(const char* command_line, std::uint32_t show) {
   calls.push_back(std::string("WinExec(") + command_line + ")");
   programs_run.emplace_back(command_line, show);
@@ -522,6 +569,8 @@ std::string FakeOsTest::log_text() {
   return fos.read_file("C:\\msr.log").value_or("");
 }
 
-void FakeOsTest::enable_log() { fos.write_file("C:\\msr.log", ""); }
+void FakeOsTest::enable_log() {
+  fos.write_file("C:\\msr.log", "");
+}
 
 }  // namespace msr::fake

@@ -97,6 +97,11 @@ class FakeOs final : public Os {
   bool version_ex_fails = false;  // GetVersionExA answers FALSE
   std::string klid = "00000409";  // GetKeyboardLayoutNameA; empty: it fails
   std::function<void()> on_process_messages;
+  // The console: standard input is one when `console` is set. Each record arrives at its
+  // tick; waiting moves `tick` on, to the next arrival or by the whole time-out.
+  bool console = true;
+  std::uint32_t tick = 5000;
+  std::vector<std::pair<std::uint32_t, InputRecord>> console_input;  // in arrival order
   // Files that open for reading only, as a read-only or locked file does.
   std::vector<std::string> read_only_files;
 
@@ -179,6 +184,12 @@ class FakeOs final : public Os {
     std::snprintf(out, kKlidLength + 1, "%s", klid.c_str());
     return true;
   }
+  Handle GetStdHandle(std::uint32_t which) override;
+  bool GetConsoleMode(Handle console, std::uint32_t* mode) override;
+  std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) override;
+  bool ReadConsoleInputW(Handle console, InputRecord* records, std::uint32_t count,
+                         std::uint32_t* read) override;
+  std::uint32_t GetTickCount() override { return tick; }
 
  private:
   struct Open {
