@@ -99,7 +99,10 @@ int capture_console_keys(const BurstOptions& o, std::vector<KeyEvent>* keys, std
     if (w == w32::kWaitTimeout) continue;
     std::uint32_t n = 0;
     if (w != w32::kWaitObject0 || !os().ReadConsoleInputW(in, records, 64, &n)) {
-      *why = "the console stopped giving input (error " + std::to_string(os().GetLastError()) + ")";
+      // Built by appending: GCC 12 warns wrongly (-Wrestrict) on a literal + std::to_string.
+      *why = "the console stopped giving input (error ";
+      *why += std::to_string(os().GetLastError());
+      *why += ")";
       return kExitNoReader;
     }
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -115,8 +118,9 @@ int capture_console_keys(const BurstOptions& o, std::vector<KeyEvent>* keys, std
     }
     std::fill(records, records + n, InputRecord{});
     if (keys->size() > kMaxKeyEvents) {
-      *why = "more than " + std::to_string(kMaxKeyEvents) + " key events arrived " + where +
-             " without a pause: that is no swipe";
+      *why = "more than ";
+      *why += std::to_string(kMaxKeyEvents);
+      *why += " key events arrived " + where + " without a pause: that is no swipe";
       return kExitDiffers;
     }
     if (burst.started() && o.complete && o.complete(received)) return kExitOk;

@@ -1,13 +1,19 @@
 #include "profile/swipe_command.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <memory>
 #include <ostream>
 
 #include "profile/cli.h"
 #include "profile/json.h"
+#include "profile/key_capture.h"
+#include "profile/keyboard_layouts.h"
+#include "profile/keys.h"
 #include "profile/swipe.h"
 #include "profile/swipe_capture.h"
 #include "profile/swipe_report.h"
+#include "settings/settings_block.h"
 #include "transport/vcom/vcom.h"
 
 namespace msr::profile {
@@ -46,7 +52,19 @@ std::optional<Place> place_of(Io io, const Host& host, const SwipeArgs& a, int* 
     return std::nullopt;
   }
   Place p;
-  if (vcom) {
+  if (a.keyboard) {
+    p.source = Source::keyboard;
+    p.name = "the keyboard";
+  } else if (evdev) {
+    if (host.windows) {
+      usage(io,
+            "swipe --evdev names a Linux input device; on Windows swipe into the console "
+            "with --keyboard");
+      return std::nullopt;
+    }
+    p.source = Source::evdev;
+    p.path = p.name = a.evdev;
+  } else if (vcom) {
     const bool all = a.vcom == "true" || a.vcom == "0";
     p.com = all ? 0 : com_number("COM" + a.vcom);
     if (!all && p.com == 0) {
@@ -77,7 +95,8 @@ std::optional<Place> place_of(Io io, const Host& host, const SwipeArgs& a, int* 
 
 Target target_of(const Place& p) {
   Target t;
-  t.transport = Transport::vcom;
+  // A keyboard reader's settings are read over USB.
+  t.transport = p.source == Source::vcom ? Transport::vcom : Transport::usb;
   t.com = p.com;
   t.path = p.path;
   return t;
@@ -97,7 +116,8 @@ nlohmann::ordered_json run_json(const Place& p, const SwipeArgs& a, const Expect
   nlohmann::ordered_json doc = {
       {"outcome", o.key},
       {"source", source_key(p.source)},
-      {"port", p.name.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(p.name)},
+      {"port", p.name.empty() || p.source == Source::keyboard ? nlohmann::ordered_json(nullptr)
+                                                              : nlohmann::ordered_json(p.name)},
       {"profile", nullptr}};
   if (e.bytes) {
     doc["profile"] = {{"file", a.from_reader ? nlohmann::ordered_json(nullptr)
@@ -108,6 +128,151 @@ nlohmann::ordered_json run_json(const Place& p, const SwipeArgs& a, const Expect
   doc["swipes"] = nlohmann::ordered_json::array();
   if (!o.message.empty()) doc["message"] = o.message;
   return doc;
+}
+
+// Where one swipe after another is read from.
+class SwipeSource {
+ public:
+  virtual ~SwipeSource() = default;
+  // kExitOk with the swipe's text as the host received it, and for a keyboard what its
+  // layout made of it; else the exit code and why.
+  virtual int capture(const std::function<void(int)>& countdown, std::u32string* text,
+                      std::optional<LayoutNote>* layout, std::string* why) = 0;
+};
+
+class PortSource final : public SwipeSource {
+ public:
+  PortSource(Handle port, std::string name, PortBurst burst)
+      : port_(port), name_(std::move(name)), burst_(std::move(burst)) {}
+  ~PortSource() override { os().CloseHandle(port_); }
+  int capture(const std::function<void(int)>& countdown, std::u32string* text,
+              std::optional<LayoutNote>*, std::string* why) override {
+    burst_.countdown = countdown;
+    return capture_port(port_, name_, burst_, text, why);
+  }
+
+ private:
+  Handle port_;
+  std::string name_;
+  PortBurst burst_;
+};
+
+std::function<bool(std::u32string_view)> ending_of(const std::optional<Framing>& framing) {
+  return [framing](std::u32string_view text) { return framing && swipe_complete(text, *framing); };
+}
+
+std::unique_ptr<SwipeSource> open_port_source(const Place& p, const SwipeArgs& a,
+                                              const std::optional<Framing>& framing,
+                                              std::string* why) {
+  const Handle port = open_swipe_port(p.com, p.name, why);
+  if (port == invalid_handle()) return nullptr;
+  PortBurst burst;
+  burst.timeout_s = a.timeout;
+  burst.complete = ending_of(framing);
+  return std::make_unique<PortSource>(port, p.name, std::move(burst));
+}
+
+// A keyboard reader: the console's key events on Windows, the terminal's characters or an
+// input device's keys on Linux.
+class KeySource final : public SwipeSource {
+ public:
+  KeySource(Source kind, int lang, bool lang_known, std::string klid, BurstOptions burst,
+            std::optional<Framing> framing, int fd)
+      : kind_(kind),
+        lang_(lang),
+        lang_known_(lang_known),
+        klid_(std::move(klid)),
+        burst_(std::move(burst)),
+        framing_(std::move(framing)),
+        fd_(fd) {}
+#ifndef _WIN32
+  ~KeySource() override {
+    if (fd_ >= 0) close_evdev(fd_);
+  }
+#endif
+
+  int capture(const std::function<void(int)>& countdown, std::u32string* text,
+              std::optional<LayoutNote>* layout, std::string* why) override {
+    burst_.countdown = countdown;
+    const auto valid = [this](std::u32string_view t) { return analyze(t, framing_).valid(); };
+    std::vector<KeyEvent> keys;
+    struct Wiper {
+      std::vector<KeyEvent>& k;
+      ~Wiper() { wipe(k); }
+    } wiper{keys};
+    int got = kExitOk;
+    LayoutFinding finding;
+#ifdef _WIN32
+    got = capture_console_keys(burst_, &keys, why);
+    if (got != kExitOk) return got;
+    Typed t = decode_keys(keys, lang_);
+    text->swap(t.received);
+    wipe(t.intended);
+    finding = diagnose_keys(keys, lang_, valid, klid_);
+#else
+    if (kind_ == Source::evdev) {
+      // The device is grabbed: the host's layout plays no part, its keys are the reader's.
+      got = capture_evdev(fd_, burst_, &keys, why);
+      if (got != kExitOk) return got;
+      Typed t = decode_keys(keys, lang_);
+      text->swap(t.intended);
+      return kExitOk;
+    }
+    got = capture_terminal_text(burst_, text, why);
+    if (got != kExitOk) return got;
+    finding = diagnose_text(*text, lang_, valid, klid_);
+#endif
+    LayoutNote note;
+    note.finding = finding_name(finding.kind);
+    if (finding.host_lang >= 0) note.host_layout = keyboard_layout(finding.host_lang).windows;
+    note.advice = finding.advice;
+    if (!lang_known_ && !note.advice.empty()) {
+      note.advice +=
+          " (the reader's keyboard language is taken as USA, its factory setting: "
+          "give --profile or --from-reader to say otherwise)";
+    }
+    wipe(finding.repaired);
+    *layout = std::move(note);
+    return kExitOk;
+  }
+
+ private:
+  Source kind_;
+  int lang_;
+  bool lang_known_;
+  std::string klid_;
+  BurstOptions burst_;
+  std::optional<Framing> framing_;
+  int fd_;
+};
+
+std::unique_ptr<SwipeSource> open_key_source(const Place& p, const SwipeArgs& a,
+                                             const std::optional<Bytes>& profile,
+                                             const std::optional<Framing>& framing, int* exit,
+                                             std::string* why) {
+  BurstOptions burst;
+  burst.timeout_ms = a.timeout * 1000;
+  burst.complete = ending_of(framing);
+  const int lang = profile ? ((*profile)[9] & kLangMask) : 0;  // kq2
+  burst.reader_lang = lang;
+  // A reader that waits between characters must not have its swipe cut at the pause.
+  if (profile) burst.quiet_ms = std::max(burst.quiet_ms, 2 * (*profile)[6] + 100);  // mr6
+  std::string klid;
+  char name[Os::kKlidLength + 1] = {};
+  if (os().GetKeyboardLayoutNameA(name)) klid = name;
+  int fd = -1;
+#ifndef _WIN32
+  if (p.source == Source::evdev) {
+    *exit = open_evdev(p.path, &fd, why);
+    if (*exit != kExitOk) return nullptr;
+  }
+#else
+  (void)p;
+  (void)exit;
+  (void)why;
+#endif
+  return std::make_unique<KeySource>(p.source, lang, profile.has_value(), klid, std::move(burst),
+                                     framing, fd);
 }
 
 // Worse outcomes replace better ones: no swipe over a differing one over a valid one.
@@ -141,6 +306,11 @@ CLI::App* add_swipe_command(CLI::App& app, SwipeArgs& a) {
   cmd->add_option("--count", a.count, "swipes to wait for (default 1)")->check(CLI::Range(1, 100));
   cmd->add_flag("--show-bin", a.show_bin,
                 "show the swipe's layout: its framing codes as bytes, the card's data as counts");
+  cmd->add_flag("--keyboard", a.keyboard,
+                "a keyboard reader typing into this console (Windows) or terminal (Linux)");
+  cmd->add_option("--evdev", a.evdev,
+                  "Linux: a keyboard reader that is this input device (/dev/input/eventN), taken "
+                  "for this program alone while it waits");
   return cmd;
 }
 
@@ -160,7 +330,11 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
   auto fail = [&](int code, const std::string& message) {
     io.err << "msrprofile: " << message << "\n";
     if (a.json) {
-      Outcome o{code, code == kExitReaderFailed ? "reader_failed" : "no_reader", message};
+      Outcome o{code,
+                code == kExitReaderFailed ? "reader_failed"
+                : code == kExitUsage      ? "usage"
+                                          : "no_reader",
+                message};
       print_json(io, run_json(p, a, expected, o));
     }
     return code;
@@ -168,7 +342,7 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   // --vcom alone looks for the reader as msrsetup -v does: the port that answers the
   // settings read is the one to listen on.
-  if (p.com == 0 || a.from_reader) {
+  if (p.source == Source::vcom && (p.com == 0 || a.from_reader)) {
     const Reading r = reach(host, target_of(p));
     if (r.exit != kExitOk) return fail(r.exit, r.problem);
     p.com = r.com;
@@ -176,28 +350,29 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
       expected.bytes = r.bytes;
       expected.name = "the reader's settings";
     }
-  } else {
+  } else if (a.from_reader) {
+    const Reading r = reach(host, target_of(p));
+    if (r.exit != kExitOk) return fail(r.exit, r.problem);
+    expected.bytes = r.bytes;
+    expected.name = "the reader's settings";
+  } else if (p.source == Source::vcom) {
     std::string why;
     if (!aim(host, target_of(p), &why)) return fail(kExitNoReader, why);
   }
-  p.name = host.port_name(p.com);
-
-  std::string why;
-  const Handle port = open_swipe_port(p.com, p.name, &why);
-  if (port == invalid_handle()) return fail(kExitNoReader, why);
-  struct Closer {
-    Handle h;
-    ~Closer() { os().CloseHandle(h); }
-  } closer{port};
 
   std::optional<Framing> framing;
   if (expected.bytes) framing = framing_of(*expected.bytes);
-  PortBurst burst;
-  burst.timeout_s = a.timeout;
-  burst.complete = [framing](std::u32string_view text) {
-    return framing && swipe_complete(text, *framing);
-  };
-  burst.countdown = [&](int left) { countdown_line(io, host, p.name, left); };
+  std::unique_ptr<SwipeSource> source;
+  std::string why;
+  int open_exit = kExitNoReader;
+  if (p.source == Source::vcom) {
+    p.name = host.port_name(p.com);
+    source = open_port_source(p, a, framing, &why);
+  } else {
+    source = open_key_source(p, a, expected.bytes, framing, &open_exit, &why);
+  }
+  if (!source) return fail(open_exit, why);
+  const auto countdown = [&](int left) { countdown_line(io, host, p.name, left); };
 
   Outcome run;
   nlohmann::ordered_json swipes = nlohmann::ordered_json::array();
@@ -206,15 +381,15 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
     if (!host.countdown) {
       io.err << "swipe a card on " << p.name << " (" << a.timeout << " s)\n" << std::flush;
     }
-    const int got = capture_port(port, p.name, burst, &text, &why);
+    SwipeResult result;
+    const int got = source->capture(countdown, &text, &result.layout, &why);
     end_countdown(io, host);
     if (got != kExitOk) {
       wipe(text);
       io.err << "msrprofile: " << why << "\n";
-      worsen(run, Outcome{got, got == kExitNoReader ? "no_swipe" : "invalid", why});
+      worsen(run, Outcome{got, got == kExitDiffers ? "invalid" : "no_swipe", why});
       break;
     }
-    SwipeResult result;
     result.swipe = analyze(text, framing);
     wipe(text);
     if (expected.bytes) {

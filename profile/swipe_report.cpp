@@ -219,7 +219,7 @@ std::string swipe_text(const SwipeResult& r, int index, int count, const Bytes* 
     append_checks(text, t);
   }
   for (const std::string& p : s.problems) text += "problem: " + p + "\n";
-  if (r.layout) {
+  if (r.layout && !r.layout->advice.empty()) {
     text += "keyboard layout: " + r.layout->advice + "\n";
   }
   if (profile != nullptr) {
