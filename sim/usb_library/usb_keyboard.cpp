@@ -17,8 +17,9 @@
 // reader would) and counted on standard error. The target is a process id, or the newest
 // process running the image NAME (waited for up to --timeout seconds, default 20).
 // Exit 0 when every event was written, 1 when the console couldn't be reached, 64 usage.
-#include <tlhelp32.h>
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "profile/keyboard_layouts.h"
 #include "profile/layout_tables.h"
 #include "sim/swipe/framing.h"
 
@@ -192,8 +194,8 @@ int main(int argc, char** argv) {
       host = std::atoi(v);
     } else if (a == "--timeout") {
       timeout_s = std::atoi(v);
-    } else if (a.size() == 7 && a.compare(0, 6, "--trac") == 0 && a[6] >= '1' && a[6] <= '3') {
-      tracks[a[6] - '1'] = v;
+    } else if (a.size() == 8 && a.compare(0, 7, "--track") == 0 && a[7] >= '1' && a[7] <= '3') {
+      tracks[a[7] - '1'] = v;
     } else {
       return usage();
     }
