@@ -32,13 +32,58 @@ bool modifier(const KeyEvent& e) {
   }
 }
 
+constexpr std::uint32_t kEnhancedKey = 0x100;
+
+// A key pressed, or a character typed as an Alt code (Alt held, the character's number on
+// the keypad), which no layout changes.
+struct Press {
+  Keystroke key;
+  char32_t code = 0;
+};
+
+// The keypad's digit on `scan`, or -1.
+int keypad_digit(const KeyEvent& e) {
+  if ((e.control & kEnhancedKey) != 0) return -1;
+  static constexpr std::uint16_t kPad[10] = {0x52, 0x4F, 0x50, 0x51, 0x4B,
+                                             0x4C, 0x4D, 0x47, 0x48, 0x49};
+  for (int d = 0; d < 10; ++d) {
+    if (kPad[d] == e.scan) return d;
+  }
+  return -1;
+}
+
 // The keys pressed, in order, with the modifiers held at each. A key that gives two
 // characters (a dead key's accent, then its own) comes as two down events before its up
 // event: that is one press. A reader never holds a key down long enough to repeat it.
-std::vector<Keystroke> strokes_of(const std::vector<KeyEvent>& events) {
-  std::vector<Keystroke> keys;
+// A reader set to emulate Alt codes types each character as its number on the keypad with
+// left Alt held; ASCII is the same in every code page, and beyond it the host's own
+// character for the code is taken.
+std::vector<Press> strokes_of(const std::vector<KeyEvent>& events) {
+  std::vector<Press> keys;
   std::uint16_t held = 0;
+  bool alt_code = false;
+  int digits = 0;
+  unsigned value = 0;
   for (const KeyEvent& e : events) {
+    if (e.vk == kVkMenu && (e.control & kRightAltPressed) == 0) {
+      if (e.down && !alt_code) {
+        alt_code = true;
+        digits = 0;
+        value = 0;
+      } else if (!e.down && alt_code) {
+        alt_code = false;
+        const char32_t c = value >= 1 && value < 0x80 ? value : e.ch;
+        if (digits > 0 && c != 0) keys.push_back(Press{{}, c});
+      }
+      continue;
+    }
+    if (alt_code && keypad_digit(e) >= 0) {
+      if (e.down) {
+        value = (value * 10 + static_cast<unsigned>(keypad_digit(e))) % 256;
+        ++digits;
+      }
+      continue;
+    }
     if (modifier(e) || e.scan == 0 || e.scan > 0xFF) continue;
     if (!e.down) {
       if (e.scan == held) held = 0;
@@ -48,22 +93,23 @@ std::vector<Keystroke> strokes_of(const std::vector<KeyEvent>& events) {
     held = e.scan;
     const bool alt = (e.control & (kRightAltPressed | kLeftAltPressed)) != 0;
     const bool ctrl = (e.control & (kRightCtrlPressed | kLeftCtrlPressed)) != 0;
-    keys.push_back(Keystroke{static_cast<std::uint8_t>(e.scan), (e.control & kShiftPressed) != 0,
-                             alt && ctrl});
+    keys.push_back(Press{Keystroke{static_cast<std::uint8_t>(e.scan),
+                                   (e.control & kShiftPressed) != 0, alt && ctrl}});
   }
   return keys;
 }
 
-// Keystrokes read through a layout, as Windows types them, with Enter and Tab (the same
-// on every layout) between the runs of keys the layout tables hold.
-std::u32string type_through(int lang, const std::vector<Keystroke>& keys) {
+// Keystrokes read through a layout, as Windows types them, with Enter, Tab and Alt codes
+// (the same on every layout) between the runs of keys the layout tables hold.
+std::u32string type_through(int lang, const std::vector<Press>& keys) {
   std::u32string out;
   std::vector<Keystroke> run;
-  for (const Keystroke& k : keys) {
-    if ((k.scan == kEnter || k.scan == kTab) && !k.altgr) {
+  for (const Press& p : keys) {
+    const Keystroke& k = p.key;
+    if (p.code != 0 || ((k.scan == kEnter || k.scan == kTab) && !k.altgr)) {
       out += type_keys(lang, run);
       run.clear();
-      out += k.scan == kEnter ? U'\r' : U'\t';
+      out += p.code != 0 ? p.code : k.scan == kEnter ? U'\r' : U'\t';
     } else {
       run.push_back(k);
     }
@@ -82,11 +128,11 @@ bool single_plain_key(int lang, const std::vector<Keystroke>& keys) {
 // character it doesn't combine with was that dead key and that character's key, as Windows
 // gives them; alone, it was the dead key and Space.
 bool read_back(std::u32string_view received, int host, int reader, std::u32string* meant) {
-  std::vector<Keystroke> keys;
+  std::vector<Press> keys;
   for (std::size_t i = 0; i < received.size(); ++i) {
     const char32_t c = received[i];
     if (c == U'\r' || c == U'\t') {
-      keys.push_back(Keystroke{c == U'\r' ? kEnter : kTab});
+      keys.push_back(Press{Keystroke{c == U'\r' ? kEnter : kTab}});
       continue;
     }
     std::vector<Keystroke> k = keys_for(host, c);
@@ -98,7 +144,7 @@ bool read_back(std::u32string_view received, int host, int reader, std::u32strin
         ++i;
       }
     }
-    keys.insert(keys.end(), k.begin(), k.end());
+    for (const Keystroke& one : k) keys.push_back(Press{one});
   }
   *meant = type_through(reader, keys);
   return true;
@@ -143,7 +189,8 @@ Typed decode_keys(const std::vector<KeyEvent>& events, int reader_lang) {
   Typed t;
   t.intended = type_through(reader_lang, strokes_of(events));
   for (const KeyEvent& e : events) {
-    if (e.down && e.ch != 0) t.received += e.ch;
+    // An Alt code's character comes with the release of Alt.
+    if ((e.down || e.vk == kVkMenu) && e.ch != 0) t.received += e.ch;
   }
   return t;
 }
@@ -169,7 +216,7 @@ LayoutFinding diagnose_keys(const std::vector<KeyEvent>& events, int reader_lang
   }
   // The scan codes don't depend on the host's layout: the layouts that turn these keys
   // into exactly these characters are the host's.
-  const std::vector<Keystroke> keys = strokes_of(events);
+  const std::vector<Press> keys = strokes_of(events);
   std::vector<int> hosts;
   for (int h = 0; h < kLayoutCount; ++h) {
     std::u32string typed = type_through(h, keys);

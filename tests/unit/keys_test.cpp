@@ -129,5 +129,25 @@ TEST(Keys, GermanHostReceives) {
   EXPECT_EQ(t.received, U"%B4&A-_ö4´25_\r");
 }
 
+// A reader that emulates Alt codes types each character as its number on the keypad with
+// Alt held; the character comes with Alt's release, and no layout changes it.
+TEST(Keys, AltCodesAreTheSameOnEveryLayout) {
+  const std::uint16_t pad[10] = {0x52, 0x4F, 0x50, 0x51, 0x4B, 0x4C, 0x4D, 0x47, 0x48, 0x49};
+  std::vector<KeyEvent> events;
+  for (char32_t c : kBadLuhn.substr(0, kBadLuhn.size() - 1)) {
+    events.push_back({true, kVkMenu, 0x38, kLeftAltPressed, 0});
+    for (char d : std::to_string(static_cast<int>(c))) {
+      events.push_back({true, 0, pad[d - '0'], kLeftAltPressed, 0});
+      events.push_back({false, 0, pad[d - '0'], kLeftAltPressed, 0});
+    }
+    events.push_back({false, kVkMenu, 0x38, 0, c});
+  }
+  events.push_back({true, 0x0D, 0x1C, 0, U'\r'});
+  const Typed t = decode_keys(events, kDe);
+  EXPECT_EQ(t.intended, kBadLuhn);
+  EXPECT_EQ(t.received, kBadLuhn);
+  EXPECT_EQ(diagnose_keys(events, kDe, valid, "00000407").kind, Kind::not_layout);
+}
+
 }  // namespace
 }  // namespace msr::profile
