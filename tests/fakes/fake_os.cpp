@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -494,40 +495,26 @@ Handle FakeOs::GetStdHandle(std::uint32_t which) {
 }
 
 bool FakeOs::GetConsoleMode(Handle h, std::uint32_t* mode) {
-  if (h != kConsoleInput || !console) {
-    last_error = 6;  // ERROR_INVALID_HANDLE, as for a pipe
-    return false;
-  }
   *mode = 0x1f7;
-  return true;
+  last_error = h == kConsoleInput ? 0 : 6;  // ERROR_INVALID_HANDLE, as for a pipe
+  return h == kConsoleInput;
 }
 
-std::uint32_t FakeOs::WaitForSingleObject(Handle h, std::uint32_t ms) {
-  if (h != kConsoleInput) {
-    last_error = 6;
-    return 0xFFFFFFFFu;
-  }
-  if (!console_input.empty() && console_input.front().first - tick <= ms) {
-    if (console_input.front().first > tick) tick = console_input.front().first;
-    return w32::kWaitObject0;
-  }
-  tick += ms;
-  return w32::kWaitTimeout;
+std::uint32_t FakeOs::WaitForSingleObject(Handle, std::uint32_t ms) {
+  const bool arrives = !console_input.empty() && console_input.front().first <= tick + ms;
+  tick = arrives ? std::max(tick, console_input.front().first) : tick + ms;
+  return arrives ? w32::kWaitObject0 : w32::kWaitTimeout;
 }
 
-bool FakeOs::ReadConsoleInputW(Handle h, InputRecord* records, std::uint32_t count,
+// Waits for the next record, as Windows does; with none left the console has closed.
+bool FakeOs::ReadConsoleInputW(Handle, InputRecord* records, std::uint32_t count,
                                std::uint32_t* read) {
-  *read = 0;
-  if (h != kConsoleInput || console_input.empty()) {
-    last_error = 6;  // nothing will ever come: the test's console is closed
-    return false;
-  }
-  if (console_input.front().first > tick) tick = console_input.front().first;
-  while (*read < count && !console_input.empty() && console_input.front().first <= tick) {
+  if (!console_input.empty()) tick = std::max(tick, console_input.front().first);
+  for (*read = 0; *read < count && !console_input.empty() && console_input.front().first <= tick;
+       console_input.erase(console_input.begin())) {
     records[(*read)++] = console_input.front().second;
-    console_input.erase(console_input.begin());
   }
-  return true;
+  return *read > 0;
 }
 
 std::uint32_t FakeOs::WinExec(const char* command_line, std::uint32_t show) {

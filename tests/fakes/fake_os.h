@@ -97,8 +97,7 @@ class FakeOs final : public Os {
   bool version_ex_fails = false;  // GetVersionExA answers FALSE
   std::string klid = "00000409";  // GetKeyboardLayoutNameA; empty: it fails
   std::function<void()> on_process_messages;
-  // The console: standard input is one when `console` is set. Each record arrives at its
-  // tick; waiting moves `tick` on, to the next arrival or by the whole time-out.
+  // Standard input is a console when `console` is set; each record arrives at its tick.
   bool console = true;
   std::uint32_t tick = 5000;
   std::vector<std::pair<std::uint32_t, InputRecord>> console_input;  // in arrival order

@@ -61,43 +61,40 @@ std::vector<KeyEvent> typed(const std::u32string& text, int reader, int host) {
   return events;
 }
 
-struct Row {
-  const char* name;
-  std::u32string text;
-  int reader, host;
-  const char* klid;  // what GetKeyboardLayoutNameA says; "" where nothing does
-  Kind keys_kind;
-  int keys_host;
-  Kind text_kind;  // characters alone, without the KLID
-  int text_host;
-};
+constexpr Kind kFits = Kind::fits, kHost = Kind::host_layout, kNone = Kind::none_of_eight,
+               kAmbiguous = Kind::ambiguous, kNot = Kind::not_layout;
 
 TEST(Keys, DiagnosisFromEventsAndFromCharacters) {
-  const Row rows[] = {
-      {"layouts agree", kBoth, kUs, kUs, "00000409", Kind::fits, -1, Kind::fits, -1},
-      {"German host", kBoth, kUs, kDe, "00000407", Kind::host_layout, kDe, Kind::host_layout, kDe},
-      {"Polish host", kBoth, kUs, kPl, "00010415", Kind::host_layout, kPl, Kind::host_layout, kPl},
-      {"Spanish host", kBoth, kUs, kEs, "00000C0A", Kind::host_layout, kEs, Kind::host_layout, kEs},
-      {"Italian host", kBoth, kUs, kIt, "", Kind::host_layout, kIt, Kind::host_layout, kIt},
-      {"French host", kBoth, kUs, kFr, "", Kind::host_layout, kFr, Kind::host_layout, kFr},
-      {"Dutch host", kBoth, kUs, kNl, "", Kind::host_layout, kNl, Kind::host_layout, kNl},
-      {"Portuguese host", kBoth, kUs, kPt, "", Kind::host_layout, kPt, Kind::host_layout, kPt},
-      {"German reader, US host", kBoth, kDe, kUs, "", Kind::host_layout, kUs, Kind::host_layout,
-       kUs},
-      {"French reader, German host", kBoth, kFr, kDe, "", Kind::host_layout, kDe, Kind::host_layout,
-       kDe},
+  // From key events with the KLID GetKeyboardLayoutNameA gives ("": none), and from the
+  // characters alone: the finding and the layout it names.
+  struct Row {
+    const char* name;
+    std::u32string text;
+    int reader, host;
+    const char* klid;
+    Kind keys_kind;
+    int keys_host;
+    Kind text_kind;
+    int text_host;
+  } rows[] = {
+      // clang-format off
+      {"layouts agree", kBoth, kUs, kUs, "00000409", kFits, -1, kFits, -1},
+      {"German host", kBoth, kUs, kDe, "00000407", kHost, kDe, kHost, kDe},
+      {"Polish host", kBoth, kUs, kPl, "00010415", kHost, kPl, kHost, kPl},
+      {"Spanish host", kBoth, kUs, kEs, "00000C0A", kHost, kEs, kHost, kEs},
+      {"Italian host", kBoth, kUs, kIt, "", kHost, kIt, kHost, kIt},
+      {"French host", kBoth, kUs, kFr, "", kHost, kFr, kHost, kFr},
+      {"Dutch host", kBoth, kUs, kNl, "", kHost, kNl, kHost, kNl},
+      {"Portuguese host", kBoth, kUs, kPt, "", kHost, kPt, kHost, kPt},
+      {"German reader, US host", kBoth, kDe, kUs, "", kHost, kUs, kHost, kUs},
+      {"French reader, German host", kBoth, kFr, kDe, "", kHost, kDe, kHost, kDe},
       // "^" "/" "?" come out alike on five layouts: only the KLID tells them apart.
-      {"track 1, KLID known", kTrack1, kUs, kDe, "00000407", Kind::host_layout, kDe,
-       Kind::ambiguous, -1},
-      {"track 1, no KLID", kTrack1, kUs, kDe, "", Kind::ambiguous, -1, Kind::ambiguous, -1},
-      {"layout none of the eight", kBoth, kUs, kCyrillic, "00000419", Kind::none_of_eight, -1,
-       Kind::not_layout, -1},
-      {"unknown layout, no KLID", kBoth, kUs, kCyrillic, "", Kind::none_of_eight, -1,
-       Kind::not_layout, -1},
-      {"bad card on a matching host", kBadLuhn, kUs, kUs, "", Kind::not_layout, -1,
-       Kind::not_layout, -1},
-      {"bad card on a German host", kBadLuhn, kUs, kDe, "", Kind::not_layout, -1, Kind::not_layout,
-       -1},
+      {"track 1, KLID known", kTrack1, kUs, kDe, "00000407", kHost, kDe, kAmbiguous, -1},
+      {"track 1, no KLID", kTrack1, kUs, kDe, "", kAmbiguous, -1, kAmbiguous, -1},
+      {"layout none of the eight", kBoth, kUs, kCyrillic, "00000419", kNone, -1, kNot, -1},
+      {"unknown layout, no KLID", kBoth, kUs, kCyrillic, "", kNone, -1, kNot, -1},
+      {"bad card on a German host", kBadLuhn, kUs, kDe, "", kNot, -1, kNot, -1},
+      // clang-format on
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -105,21 +102,18 @@ TEST(Keys, DiagnosisFromEventsAndFromCharacters) {
     const Typed t = decode_keys(events, r.reader);
     EXPECT_EQ(t.intended, r.text);
     const LayoutFinding k = diagnose_keys(events, r.reader, valid, r.klid);
-    EXPECT_EQ(finding_name(k.kind), std::string(finding_name(r.keys_kind)));
-    EXPECT_EQ(k.host_lang, r.keys_host);
-    if (k.kind == Kind::host_layout) {
-      EXPECT_EQ(k.repaired, r.text);
-      EXPECT_NE(k.advice.find(keyboard_layout(r.keys_host).klid), std::string::npos) << k.advice;
-    }
     const LayoutFinding c = diagnose_text(t.received, r.reader, valid);
+    EXPECT_EQ(finding_name(k.kind), std::string(finding_name(r.keys_kind)));
     EXPECT_EQ(finding_name(c.kind), std::string(finding_name(r.text_kind)));
+    EXPECT_EQ(k.host_lang, r.keys_host);
     EXPECT_EQ(c.host_lang, r.text_host);
-    if (c.kind == Kind::host_layout) {
-      EXPECT_EQ(c.repaired, r.text);
+    for (const LayoutFinding* f : {&k, &c}) {
+      EXPECT_EQ(f->repaired, f->kind == kHost ? r.text : U"");
+      EXPECT_EQ(f->advice.empty(), f->kind == kFits) << f->advice;
     }
-    if (c.kind != Kind::fits) {
-      EXPECT_FALSE(c.advice.empty());
-    }
+    // The advice names the terminal's layout by its KLID.
+    EXPECT_TRUE(k.kind != kHost ||
+                k.advice.find(keyboard_layout(k.host_lang).klid) != k.advice.npos);
   }
 }
 
@@ -142,11 +136,11 @@ TEST(Keys, AltCodesAreTheSameOnEveryLayout) {
     }
     events.push_back({false, kVkMenu, 0x38, 0, c});
   }
-  events.push_back({true, 0x0D, 0x1C, 0, U'\r'});
+  events.push_back({true, 0x0D, 0x1C, 0, U'\r'});  // and Enter, as it is
   const Typed t = decode_keys(events, kDe);
   EXPECT_EQ(t.intended, kBadLuhn);
   EXPECT_EQ(t.received, kBadLuhn);
-  EXPECT_EQ(diagnose_keys(events, kDe, valid, "00000407").kind, Kind::not_layout);
+  EXPECT_EQ(diagnose_keys(events, kDe, valid, "00000407").kind, kNot);
 }
 
 }  // namespace
