@@ -168,10 +168,12 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   // --vcom alone looks for the reader as msrsetup -v does: the port that answers the
   // settings read is the one to listen on.
+  std::optional<Bytes> reader_bytes;
   if (p.com == 0 || a.from_reader) {
     const Reading r = reach(host, target_of(p));
     if (r.exit != kExitOk) return fail(r.exit, r.problem);
     p.com = r.com;
+    reader_bytes = r.bytes;
     if (a.from_reader) {
       expected.bytes = r.bytes;
       expected.name = "the reader's settings";
@@ -192,10 +194,13 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   std::optional<Framing> framing;
   if (expected.bytes) framing = framing_of(*expected.bytes);
+  // The reader's own settings, where they were read, say best where its swipe ends: a
+  // profile may differ from them, and without either only a pause can end it.
+  std::optional<Framing> ending = reader_bytes ? framing_of(*reader_bytes) : framing;
   PortBurst burst;
   burst.timeout_s = a.timeout;
-  burst.complete = [framing](std::u32string_view text) {
-    return framing && swipe_complete(text, *framing);
+  burst.complete = [ending](std::u32string_view text) {
+    return ending && swipe_complete(text, *ending);
   };
   burst.countdown = [&](int left) { countdown_line(io, host, p.name, left); };
 
