@@ -66,6 +66,7 @@ class VcomSwipeTest(rig.WineTestCase):
              ["LRC: failed", "the swipe is not valid track data"]),
             ("nothing swiped", {}, ["--port", "COM5", "--timeout", "2"], None, 2, []),
         ]
+        rig.LOG.write_bytes(b"")  # the diagnostic log is on
         with vcom_sim.VcomPorts() as ports:
             reader = ports.reader(5)
             ports.apply()
@@ -92,3 +93,5 @@ class VcomSwipeTest(rig.WineTestCase):
                         self.assertIn(line, out)
                     if swipe is None:
                         self.assertIn("nothing was swiped", err)
+        # swipe keeps no log at all, not even of its settings read (--vcom, --from-reader).
+        self.assertEqual(rig.log_text(), "")
