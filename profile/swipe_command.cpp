@@ -248,11 +248,12 @@ class KeySource final : public SwipeSource {
 
 std::unique_ptr<SwipeSource> open_key_source(const Place& p, const SwipeArgs& a,
                                              const std::optional<Bytes>& profile,
-                                             const std::optional<Framing>& framing, int* exit,
+                                             const std::optional<Framing>& framing,
+                                             const std::optional<Framing>& ending, int* exit,
                                              std::string* why) {
   BurstOptions burst;
   burst.timeout_ms = a.timeout * 1000;
-  burst.complete = ending_of(framing);
+  burst.complete = ending_of(ending);
   const int lang = profile ? ((*profile)[9] & kLangMask) : 0;  // kq2
   burst.reader_lang = lang;
   // A reader that waits between characters must not have its swipe cut at the pause.
@@ -342,19 +343,16 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   // --vcom alone looks for the reader as msrsetup -v does: the port that answers the
   // settings read is the one to listen on.
-  if (p.source == Source::vcom && (p.com == 0 || a.from_reader)) {
+  std::optional<Bytes> reader_bytes;
+  if (a.from_reader || (p.source == Source::vcom && p.com == 0)) {
     const Reading r = reach(host, target_of(p));
     if (r.exit != kExitOk) return fail(r.exit, r.problem);
-    p.com = r.com;
+    if (p.source == Source::vcom) p.com = r.com;
+    reader_bytes = r.bytes;
     if (a.from_reader) {
       expected.bytes = r.bytes;
       expected.name = "the reader's settings";
     }
-  } else if (a.from_reader) {
-    const Reading r = reach(host, target_of(p));
-    if (r.exit != kExitOk) return fail(r.exit, r.problem);
-    expected.bytes = r.bytes;
-    expected.name = "the reader's settings";
   } else if (p.source == Source::vcom) {
     std::string why;
     if (!aim(host, target_of(p), &why)) return fail(kExitNoReader, why);
@@ -362,14 +360,17 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   std::optional<Framing> framing;
   if (expected.bytes) framing = framing_of(*expected.bytes);
+  // The reader's own settings, where they were read, say best where its swipe ends: a
+  // profile may differ from them, and without either only a pause can end it.
+  const std::optional<Framing> ending = reader_bytes ? framing_of(*reader_bytes) : framing;
   std::unique_ptr<SwipeSource> source;
   std::string why;
   int open_exit = kExitNoReader;
   if (p.source == Source::vcom) {
     p.name = host.port_name(p.com);
-    source = open_port_source(p, a, framing, &why);
+    source = open_port_source(p, a, ending, &why);
   } else {
-    source = open_key_source(p, a, expected.bytes, framing, &open_exit, &why);
+    source = open_key_source(p, a, expected.bytes, framing, ending, &open_exit, &why);
   }
   if (!source) return fail(open_exit, why);
   const auto countdown = [&](int left) { countdown_line(io, host, p.name, left); };
