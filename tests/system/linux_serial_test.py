@@ -131,7 +131,9 @@ class LinuxSerialTest(unittest.TestCase):
         # what the swipe sends, exit, what the output says
         rows = [
             ("a test card", card, 0, "PAN 16 characters, ending 1111"),
-            ("10 kB of noise first", dict(card, noise=10240), 1, "that is no swipe"),
+            # The noise holds CRs: on a busy machine a pause after one ends the burst there.
+            ("10 kB of noise first", dict(card, noise=10240), 1,
+             ("that is no swipe", "the swipe is not valid track data")),
             ("binary bytes", {"raw": bytes(range(0, 256, 7)) + b"\r"}, 1,
              "the swipe is not valid track data"),
             ("unplugged mid-swipe", dict(card, hangup=20), 2,
@@ -142,7 +144,8 @@ class LinuxSerialTest(unittest.TestCase):
                 proc = self.ports.start([MSRPROFILE, "swipe", "--port", r.node])
                 rc, out, err = vcom_sim.swipe_when_waiting(proc, r, swipe)
                 self.assertEqual(rc, code, out + err)
-                self.assertIn(says, out + err)
+                self.assertTrue(any(s in out + err for s in (says if isinstance(says, tuple)
+                                                             else (says,))), out + err)
                 for secret in vcom_sim.TEST_SECRETS:
                     self.assertNotIn(secret, out + err)
 
