@@ -9,7 +9,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "ui/form1_layout.h"
+#include "bench/design.h"
 #include "ui/framework/win32/native_style.h"
 
 // After windows.h, which it needs.

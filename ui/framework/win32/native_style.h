@@ -1,8 +1,7 @@
 // How the framework's controls look as native windows: the window class and styles of
 // each kind, fonts, the form's frame and scroll bars, and our own container class (group
 // boxes and tab sheets) with the group box's drawing. The peers make their windows with
-// these; the start-up benchmark's yardstick makes the same windows with them, without
-// the framework.
+// these.
 #pragma once
 
 // The model first: <windows.h> defines macros (OEM_CHARSET) that collide with its names.
