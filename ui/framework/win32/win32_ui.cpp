@@ -17,6 +17,9 @@
 #include "ui/framework/forms.h"
 #include "ui/framework/win32/native_style.h"
 
+// After the model, as windows.h must be.
+#include "platform/win32/message_pump.h"
+
 // After windows.h, which it needs.
 #include <commctrl.h>
 
@@ -113,9 +116,9 @@ class Win32Ui final : public NativeUi {
 
  private:
   void register_classes();
-  // Handles the keys that move through the form; true when the message was used.
-  bool form_key(const MSG& msg);
-  void dispatch(MSG& msg);
+  // The keys that move through the form, for every pump of the process; true when the
+  // message was used.
+  static bool form_key(const MSG& msg);
   void rethrow_pending();
 
   bool registered_ = false;
@@ -862,6 +865,7 @@ void FormPeer::show() {
 
 void Win32Ui::register_classes() {
   if (registered_) return;
+  win32::set_message_filter(&Win32Ui::form_key);
   WNDCLASSA wc{};
   wc.lpfnWndProc = app_proc;
   wc.hInstance = instance();
@@ -938,15 +942,15 @@ bool Win32Ui::form_key(const MSG& msg) {
   switch (msg.wParam) {
     case VK_TAB:
       if (::GetKeyState(VK_CONTROL) < 0) return false;
-      guarded([&] { form.user_tab(::GetKeyState(VK_SHIFT) >= 0); });
+      ui().guarded([&] { form.user_tab(::GetKeyState(VK_SHIFT) >= 0); });
       return true;
     case VK_ESCAPE:
-      guarded([&] { form.user_escape(); });
+      ui().guarded([&] { form.user_escape(); });
       return true;
     case VK_RETURN: {
       TWinControl* a = form.ActiveControl();
       if (a != nullptr && a->Kind() == ControlKind::button) {
-        guarded([&] { a->user_click(); });
+        ui().guarded([&] { a->user_click(); });
         return true;
       }
       return false;
@@ -954,12 +958,6 @@ bool Win32Ui::form_key(const MSG& msg) {
     default:
       return false;
   }
-}
-
-void Win32Ui::dispatch(MSG& msg) {
-  if (form_key(msg)) return;
-  ::TranslateMessage(&msg);
-  ::DispatchMessageA(&msg);
 }
 
 void Win32Ui::rethrow_pending() {
@@ -971,25 +969,14 @@ void Win32Ui::rethrow_pending() {
 }
 
 void Win32Ui::run_loop(TForm& main_form) {
-  MSG msg;
   while (!Application.Terminated() && !main_form.Closed() && !pending_) {
-    BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
-    if (got == 0 || got == -1) break;
-    dispatch(msg);
+    if (!win32::pump_one()) break;
   }
   rethrow_pending();
 }
 
 void Win32Ui::process_messages() {
-  MSG msg;
-  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      // The loop that owns the quit sees it next.
-      ::PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    dispatch(msg);
-  }
+  win32::pump_waiting();
   rethrow_pending();
 }
 
