@@ -73,7 +73,6 @@ class TForm : public TWinControl {
   static std::vector<TControl*> StackingOrder(const TWinControl& container);
   // Puts the form on screen: peers, initial focus, native show.
   void Show();
-  bool Shown() const { return shown_; }
   // Closes the form; closing the main form ends the application's message loop.
   void Close();
   bool Closed() const { return closed_; }
