@@ -9,7 +9,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "ui/form1_layout.h"
+#include "bench/design.h"
 #include "ui/framework/win32/native_style.h"
 
 // After windows.h, which it needs.
@@ -64,14 +64,43 @@ LRESULT CALLBACK container_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(w, m, wp, lp);
 }
 
-HWND make_control(const DesignRow& r, HWND parent, bool visible) {
+native::WindowStyle style_of(const DesignRow& r) {
   TAlignment alignment =
       r.state & form1::kCentered ? TAlignment::taCenter : TAlignment::taLeftJustify;
   TTextLayout layout = r.state & form1::kMiddle ? TTextLayout::tlCenter : TTextLayout::tlTop;
-  native::WindowStyle ws = native::child_style(r.kind, alignment, layout);
+  switch (r.kind) {
+    case ControlKind::button:
+      return native::button_style();
+    case ControlKind::check_box:
+      return native::check_box_style();
+    case ControlKind::edit:
+      return native::edit_style();
+    case ControlKind::combo_box:
+      return native::combo_box_style();
+    case ControlKind::group_box:
+    case ControlKind::tab_sheet:
+      return native::container_style();
+    case ControlKind::page_control:
+      return native::tab_control_style();
+    case ControlKind::image:
+      return native::image_style();
+    default:
+      return native::text_style(alignment, layout);
+  }
+}
+
+// As the form stacks them: labels and pictures are drawn on their container, under
+// every windowed control of the same container.
+bool drawn_on_container(ControlKind kind) {
+  return kind == ControlKind::label || kind == ControlKind::image;
+}
+
+HWND make_control(const DesignRow& r, HWND parent, bool visible) {
+  native::WindowStyle ws = style_of(r);
   DWORD style =
       ws.style | (visible ? WS_VISIBLE : 0) | (r.state & form1::kDisabled ? WS_DISABLED : 0);
-  int x = r.left, y = r.top, w = r.width, h = native::window_height(r.kind, r.height);
+  int x = r.left, y = r.top, w = r.width;
+  int h = r.kind == ControlKind::combo_box ? r.height + native::kDropDownRoom : r.height;
   if (r.kind == ControlKind::tab_sheet) {
     RECT s = native::sheet_rect(parent);
     x = s.left, y = s.top, w = s.right - s.left, h = s.bottom - s.top;
@@ -128,7 +157,7 @@ void add_tabs(HWND tab_control, const char* name) {
 void make_children(const char* container, HWND parent) {
   for (bool on_container : {false, true}) {
     for (auto r = kDesign.rbegin(); r != kDesign.rend(); ++r) {
-      if (!in(*r, container) || native::drawn_on_container(r->kind) != on_container) continue;
+      if (!in(*r, container) || drawn_on_container(r->kind) != on_container) continue;
       bool visible = shown(*r) && (r->kind != ControlKind::tab_sheet || first_page(*r));
       HWND c = make_control(*r, parent, visible);
       if (r->kind == ControlKind::page_control) add_tabs(c, r->name);
@@ -153,7 +182,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     range_h = std::max(range_h, r.top + r.height);
   }
   const int cw = form1::kClientWidth, ch = form1::kClientHeight;
-  DWORD style = native::form_style(false, false);
+  DWORD style = native::form_style();
   SIZE frame = native::frame_size(style, native::kFormExStyle, cw, ch, range_w > cw, range_h > ch);
   POINT at = native::centred(frame);
   HWND form =

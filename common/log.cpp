@@ -39,7 +39,9 @@ void log_open() {
   write_header();
 }
 
-bool log_on() { return g_log.stream != nullptr; }
+bool log_on() {
+  return g_log.stream != nullptr;
+}
 
 void log_write(const char* format, ...) {
   if (g_log.stream == nullptr) return;
@@ -62,6 +64,10 @@ void log_close() {
   if (g_log.stream == nullptr) return;
   std::fclose(g_log.stream);
   g_log.stream = nullptr;
+}
+
+long log_time() {
+  return static_cast<long>(os().time());
 }
 
 }  // namespace msr

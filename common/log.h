@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -26,6 +27,12 @@ void log_write(const char* format, ...) MSR_PRINTF(1, 2);
 // Each byte written with item_format (" %x", " %c", " %x "...).
 void log_bytes(const unsigned char* bytes, std::size_t count, const char* item_format);
 void log_flush();
+// Arguments as the log's formats take them: the calendar time for " tm=%ld", and a
+// 32-bit value for %lu or %lx (unsigned long, which is 64 bits wide on Linux).
+long log_time();
+inline unsigned long log_ul(std::uint32_t v) {
+  return static_cast<unsigned long>(v);
+}
 void log_close();
 
 }  // namespace msr

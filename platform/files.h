@@ -1,6 +1,8 @@
-// Files that change in one step: the new content goes into a file of its own beside the
-// target, which then replaces the target by one rename. Whoever reads the target meanwhile
-// sees the old file or the new one, never a part.
+// The boundary to the file system for files that change in one step, which
+// platform/win32 and platform/posix each implement with their own rename: the new
+// content goes into a file of its own beside the target, which then replaces the target
+// by one rename. Whoever reads the target meanwhile sees the old file or the new one,
+// never a part.
 #pragma once
 
 #include <cstdio>

@@ -1,6 +1,12 @@
-// The one boundary between msrsetup and the operating system.
-// Each method mirrors one Win32 call the program makes, with the Win32 meaning of its
-// arguments; platform/win32 implements it for real, tests/fakes for unit tests.
+// The boundary between the code below the window and the operating system: devices,
+// serial ports, the registry, libraries, files, processes, message boxes and the message
+// pump. Each method mirrors one Win32 call the program makes, with the Win32 meaning of
+// its arguments; platform/win32 implements it for real, platform/posix the serial part
+// for msrprofile on Linux, tests/fakes for unit tests.
+//
+// The other boundaries: ui/framework/native_ui.h between the form framework's model and
+// the native windows; platform/files.h for files replaced in one step; Host in
+// profile/reader.h for what differs between the platforms msrprofile runs on.
 #pragma once
 
 #include <cstdint>

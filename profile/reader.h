@@ -1,5 +1,7 @@
 // msrprofile's way to a reader: the transports msrsetup itself uses, called as the window
 // calls them, with what each transport could read told apart from what it could not.
+// Host, below, is msrprofile's boundary to what differs between the platforms it runs on
+// (which transports exist, how serial ports are found and named).
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/win32/message_pump.h"
+
 namespace msr {
 namespace {
 
@@ -31,18 +33,7 @@ class Win32Os final : public Os {
                   std::uint32_t type) override {
     return ::MessageBoxA(static_cast<HWND>(owner), text, caption, type);
   }
-  void ProcessMessages() override {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        // Leave the quit for the message loop that owns it.
-        ::PostQuitMessage(static_cast<int>(msg.wParam));
-        break;
-      }
-      ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
-    }
-  }
+  void ProcessMessages() override { win32::pump_waiting(); }
 
   std::uint32_t GetWindowsDirectoryA(char* buffer, std::uint32_t size) override {
     return ::GetWindowsDirectoryA(buffer, size);

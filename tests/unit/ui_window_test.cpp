@@ -83,9 +83,6 @@ TEST_F(UiWindow, WindowAsDesigned) {
   TForm1& f = create();
   EXPECT_EQ(f.ClientWidth(), 742);
   EXPECT_EQ(f.ClientHeight(), 516);
-  EXPECT_FALSE(f.Resizable());
-  EXPECT_FALSE(f.MaximizeBox());
-  EXPECT_TRUE(f.Centered());
   EXPECT_EQ(f.AllControls().size(), 57u);
   EXPECT_TRUE(f.CheckBox1->Checked());
   EXPECT_TRUE(f.CheckBox9->Checked());

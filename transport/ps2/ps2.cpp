@@ -35,10 +35,6 @@ constexpr int kWmrAttempts = 3;
 
 constexpr std::uint32_t kReadWrite = w32::kGenericRead | w32::kGenericWrite;
 
-unsigned long ul(std::uint32_t v) {
-  return static_cast<unsigned long>(v);
-}
-
 // A driver may claim more bytes than the buffer it was given; only the buffer is ours
 // to show.
 std::uint32_t shown(std::uint32_t returned, std::uint32_t capacity) {
@@ -70,7 +66,8 @@ Handle open_nt_driver(const char* path, SecurityDescriptor* sd) {
 Handle dopen(std::int32_t tag) {
   Ps2State& s = g_ps2;
   if (log_on()) {
-    log_write(" in dopen( %d ), hd=%p, win95_f=%lu \n", static_cast<int>(tag), s.hd, ul(s.win95_f));
+    log_write(" in dopen( %d ), hd=%p, win95_f=%lu \n", static_cast<int>(tag), s.hd,
+              log_ul(s.win95_f));
   }
 
   // A descriptor with a null access list lets whoever runs the tool open the driver.
@@ -84,11 +81,11 @@ Handle dopen(std::int32_t tag) {
 
   s.driver = "\\\\.\\VIDEDU";
   s.hd = open_nt_driver(s.driver, &sd);
-  log_write(" createfile( videdu)=%p, lerr=%lu \n", s.hd, ul(os().GetLastError()));
+  log_write(" createfile( videdu)=%p, lerr=%lu \n", s.hd, log_ul(os().GetLastError()));
   if (s.hd == invalid_handle()) {
     s.driver = "\\\\.\\krnldrvr";
     s.hd = open_nt_driver(s.driver, &sd);
-    log_write(" createfile( kdrnldrvr)=%p, lerr=%lu \n", s.hd, ul(os().GetLastError()));
+    log_write(" createfile( kdrnldrvr)=%p, lerr=%lu \n", s.hd, log_ul(os().GetLastError()));
   }
   if (s.hd == invalid_handle()) {
     // Closing the handle unloads the dynamically loaded 9x driver again.
@@ -96,7 +93,7 @@ Handle dopen(std::int32_t tag) {
     s.driver = "\\\\.\\DUVU.VXD";
     s.hd = os().CreateFileA(s.driver, kReadWrite, 0, nullptr, w32::kOpenExisting,
                             w32::kFileFlagDeleteOnClose, nullptr);
-    log_write(" createfile( duvu)=%p, lerr=%lu \n", s.hd, ul(os().GetLastError()));
+    log_write(" createfile( duvu)=%p, lerr=%lu \n", s.hd, log_ul(os().GetLastError()));
     if (s.hd != invalid_handle()) s.win95_f = 1;
   } else {
     s.win95_f = 0;
@@ -114,7 +111,7 @@ Handle dopen(std::int32_t tag) {
   os().DeviceIoControl(s.hd, kIoctlVersion, s.io, kVersionSize, s.io, kVersionSize, &br);
   const std::uint32_t lerr = os().GetLastError();
   if (log_on()) {
-    log_write(" ger_ver, br=%lu, lerr=%lu \n", ul(br), ul(lerr));
+    log_write(" ger_ver, br=%lu, lerr=%lu \n", log_ul(br), log_ul(lerr));
     log_bytes(s.io, shown(br, kVersionSize), " %x ");
     log_write("\n");
   }
@@ -130,7 +127,7 @@ std::uint32_t t8042() {
   const bool ok = os().DeviceIoControl(s.hd, kIoctlT8042, s.io, kIoSize, s.io, kIoSize, &br);
   const std::uint32_t lerr = os().GetLastError();
   if (log_on()) {
-    log_write(" t8042()=%lu, br=%lu, lerr=%lx \n", ul(ok ? 1 : 0), ul(br), ul(lerr));
+    log_write(" t8042()=%lu, br=%lu, lerr=%lx \n", log_ul(ok ? 1 : 0), log_ul(br), log_ul(lerr));
     dump_rows(br);
   }
   return br;
@@ -145,7 +142,7 @@ std::uint32_t wmr() {
   const bool ok = os().DeviceIoControl(s.hd, kIoctlWmr, s.io, kBaseBlockSize, s.io, kIoSize, &br);
   const std::uint32_t lerr = os().GetLastError();
   if (log_on()) {
-    log_write(" wmr()=%lu, br=%lu, lerr=%lx \n", ul(ok ? 1 : 0), ul(br), ul(lerr));
+    log_write(" wmr()=%lu, br=%lu, lerr=%lx \n", log_ul(ok ? 1 : 0), log_ul(br), log_ul(lerr));
     dump_rows(br);
   }
   // A short answer means the reader did not take the block.
@@ -160,7 +157,7 @@ int tchctl() {
                               w32::kOpenExisting, 0, nullptr);
   if (h == invalid_handle()) {
     std::snprintf(text, sizeof text, " rozivadu.sys Open Failed! lerr=%lx ",
-                  ul(os().GetLastError()));
+                  log_ul(os().GetLastError()));
     log_write("%s\n", text);
     return 1;
   }
@@ -176,7 +173,8 @@ int tchctl() {
     os().ClipCursorRelease();
     return 0;
   }
-  std::snprintf(text, sizeof text, " %lx Ioctl Failed! lerr=%lx ", ul(kIoctlTouch), ul(lerr));
+  std::snprintf(text, sizeof text, " %lx Ioctl Failed! lerr=%lx ", log_ul(kIoctlTouch),
+                log_ul(lerr));
   log_write("%s\n", text);
   return 2;
 }

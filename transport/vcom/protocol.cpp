@@ -18,14 +18,6 @@ constexpr std::size_t kMinQueryReply = 5;
 constexpr unsigned char kQueryJis2 = 0x12, kQueryCif = 0x13;
 constexpr unsigned char kReplyTag = 0x04, kLetterJis2 = 0x4A, kLetterCif = 0x46;
 
-long now() {
-  return static_cast<long>(os().time());
-}
-
-unsigned long ul(std::uint32_t v) {
-  return static_cast<unsigned long>(v);
-}
-
 // Length of bytes as a %s text: up to the first zero byte, never past size.
 int text_len(const unsigned char* bytes, std::size_t size) {
   const void* zero = std::memchr(bytes, 0, size);
@@ -55,14 +47,14 @@ std::size_t read_reply(Handle hCom, unsigned char* buffer, bool* ok) {
   *ok = os().ReadFile(hCom, buffer, kReplyBytes, &nbr);
   std::size_t got = nbr < kReplyBytes ? nbr : kReplyBytes;
   log_write(" rf( 16,%.*s )=%d, nbw=%lu, lerr=%lu \n", text_len(buffer, kReplyBytes), text(buffer),
-            *ok ? 1 : 0, ul(nbr), ul(os().GetLastError()));
+            *ok ? 1 : 0, log_ul(nbr), log_ul(os().GetLastError()));
   dump_rows(buffer, got);
   return got;
 }
 
 int query(const char* name, unsigned char argument, unsigned char letter, std::int32_t* flag,
           Handle hCom, unsigned char* buffer) {
-  log_write(" in %s, hcom=%p, tm=%ld \n", name, hCom, now());
+  log_write(" in %s, hcom=%p, tm=%ld \n", name, hCom, log_time());
   if (hCom == invalid_handle() || g_shell.usb) return 4;
 
   const unsigned char command[] = {0x1D, 0x4D, 0x52, 0xD0, argument};
@@ -70,7 +62,7 @@ int query(const char* name, unsigned char argument, unsigned char letter, std::i
   bool wrote = os().WriteFile(hCom, command, sizeof command, &nbw);
   log_write(" wf( 5,%.*s,%d )=%d, nbw=%lu, lerr=%lu \n", text_len(command, sizeof command),
             text(command), static_cast<int>(static_cast<signed char>(argument)), wrote ? 1 : 0,
-            ul(nbw), ul(os().GetLastError()));
+            log_ul(nbw), log_ul(os().GetLastError()));
   if (!wrote || nbw != sizeof command) return 1;
 
   // No pause: the read time-outs alone give the reader time to answer.
@@ -85,7 +77,7 @@ int settings_read(Handle hCom, unsigned char* buffer, std::size_t* got) {
   std::uint32_t nbw = 0;
   bool wrote = os().WriteFile(hCom, kSettingsRead, sizeof kSettingsRead, &nbw);
   log_write(" wf( 4,%.*s )=%d, nbw=%lu, lerr=%lu \n", text_len(kSettingsRead, sizeof kSettingsRead),
-            text(kSettingsRead), wrote ? 1 : 0, ul(nbw), ul(os().GetLastError()));
+            text(kSettingsRead), wrote ? 1 : 0, log_ul(nbw), log_ul(os().GetLastError()));
   if (!wrote || nbw != sizeof kSettingsRead) return 1;
   // The reader needs a moment to gather its settings before it answers.
   os().Sleep(100);
@@ -104,7 +96,7 @@ int settings_write(Handle hCom, const unsigned char* buffer) {
   std::uint32_t nbw = 0;
   bool wrote = os().WriteFile(hCom, command, sizeof command, &nbw);
   log_write(" wf( 12,%.*s )=%d, nbw=%lu, lerr=%lu \n", text_len(command, sizeof command),
-            text(command), wrote ? 1 : 0, ul(nbw), ul(os().GetLastError()));
+            text(command), wrote ? 1 : 0, log_ul(nbw), log_ul(os().GetLastError()));
   // The reader sends no acknowledgement, so there is nothing to read back.
   if (!wrote || nbw < sizeof command) return 3;
   return 0;
@@ -116,8 +108,8 @@ int reset(Handle hCom, const unsigned char* buffer) {
   dump_rows(buffer, 12);
   std::uint32_t nbw = 0;
   bool wrote = os().WriteFile(hCom, buffer, kResetBytes, &nbw);
-  log_write(" reset( 5 )=%d, nbw=%lu, lerr=%lu \n", wrote ? 1 : 0, ul(nbw),
-            ul(os().GetLastError()));
+  log_write(" reset( 5 )=%d, nbw=%lu, lerr=%lu \n", wrote ? 1 : 0, log_ul(nbw),
+            log_ul(os().GetLastError()));
   if (!wrote || nbw < kResetBytes) return 4;
   return 0;
 }
@@ -128,7 +120,7 @@ int wrcom(int mode, Handle hCom, unsigned char* buffer, std::size_t* got) {
   std::size_t ignored = 0;
   if (got == nullptr) got = &ignored;
   *got = 0;
-  log_write(" in wrcom, mode=%d, hcom=%p, tm=%ld \n", mode, hCom, now());
+  log_write(" in wrcom, mode=%d, hcom=%p, tm=%ld \n", mode, hCom, log_time());
   // While the USB transport owns the reader, the port is not ours to talk to.
   if (hCom == invalid_handle() || g_shell.usb) return 4;
   switch (mode) {

@@ -25,14 +25,6 @@ constexpr CommTimeouts kProtocolSet{.read_interval = 20,
                                     .write_total_multiplier = 1,
                                     .write_total_constant = 200};
 
-long now() {
-  return static_cast<long>(os().time());
-}
-
-unsigned long ul(std::uint32_t v) {
-  return static_cast<unsigned long>(v);
-}
-
 // The port number in a registry port name: whatever follows the first three characters
 // ("COM"), read as atol reads it. Names of three characters or fewer carry none.
 std::int32_t port_number(const char* text) {
@@ -76,7 +68,7 @@ PortOpening open_port(const char* text) {
   Handle h = os().CreateFileA(path, w32::kGenericRead | w32::kGenericWrite, 0, nullptr,
                               w32::kOpenExisting, 0, nullptr);
   const std::uint32_t lerr = os().GetLastError();
-  log_write(" hCom=%p, port=%s, lerr=%ld, tm=%ld \n", h, path, static_cast<long>(lerr), now());
+  log_write(" hCom=%p, port=%s, lerr=%ld, tm=%ld \n", h, path, static_cast<long>(lerr), log_time());
   if (h == invalid_handle()) {
     o.create_error = lerr;
     return o;
@@ -90,7 +82,7 @@ PortOpening open_port(const char* text) {
     h = invalid_handle();
     o.step = PortOpening::Step::not_serial;
   }
-  log_write(" getcs=%d, dcb.baud=%lu \n", getcs ? 1 : 0, ul(dcb.baud_rate));
+  log_write(" getcs=%d, dcb.baud=%lu \n", getcs ? 1 : 0, log_ul(dcb.baud_rate));
 
   // Nothing attached holds neither CTS nor DSR. A port already given up above is not
   // asked again: its query counts as failed.
@@ -101,7 +93,7 @@ PortOpening open_port(const char* text) {
     h = invalid_handle();
     o.step = PortOpening::Step::no_device;
   }
-  log_write(" getms=%d, ms=%lx \n", getms ? 1 : 0, ul(ms));
+  log_write(" getms=%d, ms=%lx \n", getms ? 1 : 0, log_ul(ms));
   o.modem_read = getms;
   o.modem_status = ms;
   if (h != invalid_handle()) o.step = PortOpening::Step::opened;
@@ -114,21 +106,21 @@ Handle opencom(const char* text) {
 }
 
 int settimeout(Handle hCom) {
-  log_write(" in settimeout, hCom=%p, tm=%ld \n", hCom, now());
+  log_write(" in settimeout, hCom=%p, tm=%ld \n", hCom, log_time());
   if (hCom == invalid_handle()) return 0;
 
   CommTimeouts t;
   os().SetLastError(0);
   bool got = os().GetCommTimeouts(hCom, &t);
-  log_write(" GetCommTimeouts()=%d,  %lu,%lu,%lu,%lu,%lu \n", got ? 1 : 0, ul(t.read_interval),
-            ul(t.read_total_constant), ul(t.read_total_multiplier), ul(t.write_total_constant),
-            ul(t.write_total_multiplier));
+  log_write(" GetCommTimeouts()=%d,  %lu,%lu,%lu,%lu,%lu \n", got ? 1 : 0, log_ul(t.read_interval),
+            log_ul(t.read_total_constant), log_ul(t.read_total_multiplier),
+            log_ul(t.write_total_constant), log_ul(t.write_total_multiplier));
 
   // Failures from here on are logged and the sequence goes on: a port that refuses one
   // step may still carry the protocol.
   os().SetLastError(0);
   bool set = os().SetCommTimeouts(hCom, &kFlushSet);
-  log_write(" SetCommTimeouts()=%d,%lu \n", set ? 1 : 0, ul(os().GetLastError()));
+  log_write(" SetCommTimeouts()=%d,%lu \n", set ? 1 : 0, log_ul(os().GetLastError()));
 
   std::uint32_t errors = 0;
   os().ClearCommError(hCom, &errors);
@@ -143,15 +135,16 @@ int settimeout(Handle hCom) {
 
   os().SetLastError(0);
   set = os().SetCommTimeouts(hCom, &kProtocolSet);
-  log_write(" SetCommTimeouts(1)=%d,%lu \n", set ? 1 : 0, ul(os().GetLastError()));
+  log_write(" SetCommTimeouts(1)=%d,%lu \n", set ? 1 : 0, log_ul(os().GetLastError()));
 
   t = CommTimeouts{};
   os().SetLastError(0);
   got = os().GetCommTimeouts(hCom, &t);
   log_write(" GetCommTimeouts()=%d,  %lu,%lu,%lu,%lu,%lu, lerr=%lu \n", got ? 1 : 0,
-            ul(t.read_interval), ul(t.read_total_constant), ul(t.read_total_multiplier),
-            ul(t.write_total_constant), ul(t.write_total_multiplier), ul(os().GetLastError()));
-  log_write(" out settimeout at %ld \n", now());
+            log_ul(t.read_interval), log_ul(t.read_total_constant), log_ul(t.read_total_multiplier),
+            log_ul(t.write_total_constant), log_ul(t.write_total_multiplier),
+            log_ul(os().GetLastError()));
+  log_write(" out settimeout at %ld \n", log_time());
   return got ? 1 : 0;
 }
 

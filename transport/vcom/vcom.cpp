@@ -14,10 +14,6 @@
 namespace msr {
 namespace {
 
-long now() {
-  return static_cast<long>(os().time());
-}
-
 // Releases port n's slot and handle.
 void drop(int n) {
   os().CloseHandle(g_vcom.hComTab[n]);
@@ -57,7 +53,7 @@ ComRange com_range() {
 }
 
 int chkcom(int mode) {
-  log_write(" in chkcom at %ld, cport=%d \n", now(), static_cast<int>(g_shell.cport));
+  log_write(" in chkcom at %ld, cport=%d \n", log_time(), static_cast<int>(g_shell.cport));
   if (g_shell.usb) return 1;
   if (mode == 0) blk().mr7 = 0;
 
@@ -109,7 +105,7 @@ int chkcom(int mode) {
 }
 
 int setcom(int mode) {
-  log_write(" in setcom, mode=%d, tm=%ld \n", mode, now());
+  log_write(" in setcom, mode=%d, tm=%ld \n", mode, log_time());
   chkcom(mode);
   // A zero firmware byte is how an unanswered probe shows.
   if (blk().mr7 != 0) {
@@ -118,7 +114,7 @@ int setcom(int mode) {
   } else {
     g_shell.status = " No MSR";
   }
-  log_write(" out setcom at %ld \n", now());
+  log_write(" out setcom at %ld \n", log_time());
   log_flush();
   return blk().mr7 == 0 && !g_shell.nofail ? 1 : 0;
 }

@@ -89,9 +89,7 @@ class TControl : public TObject {
   int Width() const { return width_; }
   int Height() const { return height_; }
   void SetBounds(int left, int top, int width, int height);
-  void SetLeft(int v) { SetBounds(v, top_, width_, height_); }
   void SetTop(int v) { SetBounds(left_, v, width_, height_); }
-  void SetWidth(int v) { SetBounds(left_, top_, v, height_); }
   void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
 
   bool Visible() const { return visible_; }
@@ -194,8 +192,7 @@ class TImage : public TControl {
   TImage(std::string name, TWinControl* parent);
   const TPicture& Picture() const { return picture_; }
   void SetPicture(const TPicture& picture);
-  bool AutoSize() const { return auto_size_; }
-  // With AutoSize the control takes the picture's size.
+  // With auto size the control takes the picture's size.
   void SetAutoSize(bool v);
 
  private:

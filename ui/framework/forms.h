@@ -44,14 +44,6 @@ class TForm : public TWinControl {
   int ClientHeight() const { return client_height_; }
   void SetClientSize(int width, int height);
 
-  // How the frame looks; the native side reads these when it creates the window.
-  bool Centered() const { return centered_; }
-  void SetCentered(bool v) { centered_ = v; }
-  bool Resizable() const { return resizable_; }
-  void SetResizable(bool v) { resizable_ = v; }
-  bool MaximizeBox() const { return maximize_box_; }
-  void SetMaximizeBox(bool v) { maximize_box_ = v; }
-
   // The window scrolls when a visible control reaches past the client area: the ranges
   // run to the right and bottom edges of the outermost visible control of the form.
   TScrollRange ScrollRange() const;
@@ -81,7 +73,6 @@ class TForm : public TWinControl {
   static std::vector<TControl*> StackingOrder(const TWinControl& container);
   // Puts the form on screen: peers, initial focus, native show.
   void Show();
-  bool Shown() const { return shown_; }
   // Closes the form; closing the main form ends the application's message loop.
   void Close();
   bool Closed() const { return closed_; }
@@ -104,7 +95,6 @@ class TForm : public TWinControl {
   void came_on_screen(TControl* control);
   std::vector<std::unique_ptr<TControl>> owned_;
   int client_width_ = 0, client_height_ = 0;
-  bool centered_ = true, resizable_ = false, maximize_box_ = false;
   TWinControl* active_ = nullptr;
   bool peers_made_ = false;
   bool shown_ = false;

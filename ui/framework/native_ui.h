@@ -1,4 +1,4 @@
-// The one seam between the form framework's model and a native window system.
+// The boundary between the form framework's model and a native window system.
 //
 // The model (controls.h, forms.h) holds every control's state and runs the handlers; a
 // native side mirrors that state in real windows. The Windows build installs one with

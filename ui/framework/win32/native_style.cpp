@@ -7,32 +7,41 @@
 
 namespace msr::native {
 
-WindowStyle child_style(ControlKind kind, TAlignment alignment, TTextLayout layout) {
-  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-  switch (kind) {
-    case ControlKind::button:
-      return {"Button", style | BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP, 0};
-    case ControlKind::check_box:
-      // Not automatic: the model decides the state.
-      return {"Button", style | BS_CHECKBOX | WS_TABSTOP, 0};
-    case ControlKind::edit:
-      return {"Edit", style | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
-    case ControlKind::combo_box:
-      return {"ComboBox", style | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0};
-    case ControlKind::group_box:
-    case ControlKind::tab_sheet:
-      return {kContainerClass, style | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
-    case ControlKind::page_control:
-      return {WC_TABCONTROLA, style | WS_CLIPCHILDREN | WS_TABSTOP, WS_EX_CONTROLPARENT};
-    case ControlKind::static_text:
-    case ControlKind::label:
-      return {"Static", style | SS_NOTIFY | text_alignment_style(alignment, layout), 0};
-    case ControlKind::image:
-      return {"Static", style | SS_BITMAP, 0};
-    case ControlKind::form:
-      break;
-  }
-  return {"Static", style, 0};
+namespace {
+constexpr DWORD kChild = WS_CHILD | WS_CLIPSIBLINGS;
+}  // namespace
+
+WindowStyle button_style() {
+  return {"Button", kChild | BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP, 0};
+}
+
+// Not automatic: the model decides the state.
+WindowStyle check_box_style() {
+  return {"Button", kChild | BS_CHECKBOX | WS_TABSTOP, 0};
+}
+
+WindowStyle edit_style() {
+  return {"Edit", kChild | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
+}
+
+WindowStyle combo_box_style() {
+  return {"ComboBox", kChild | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0};
+}
+
+WindowStyle container_style() {
+  return {kContainerClass, kChild | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
+}
+
+WindowStyle tab_control_style() {
+  return {WC_TABCONTROLA, kChild | WS_CLIPCHILDREN | WS_TABSTOP, WS_EX_CONTROLPARENT};
+}
+
+WindowStyle text_style(TAlignment alignment, TTextLayout layout) {
+  return {"Static", kChild | SS_NOTIFY | text_alignment_style(alignment, layout), 0};
+}
+
+WindowStyle image_style() {
+  return {"Static", kChild | SS_BITMAP, 0};
 }
 
 DWORD text_alignment_style(TAlignment alignment, TTextLayout layout) {
@@ -42,14 +51,6 @@ DWORD text_alignment_style(TAlignment alignment, TTextLayout layout) {
   // A vertically centred text is a single line.
   if (layout == TTextLayout::tlCenter) style |= SS_CENTERIMAGE;
   return style;
-}
-
-bool drawn_on_container(ControlKind kind) {
-  return kind == ControlKind::label || kind == ControlKind::image;
-}
-
-int window_height(ControlKind kind, int height) {
-  return kind == ControlKind::combo_box ? height + 160 : height;
 }
 
 HFONT create_font(const TFont& f) {
@@ -109,11 +110,8 @@ void paint_group_box(HWND w, HFONT font, const std::string& caption, bool enable
   ::EndPaint(w, &ps);
 }
 
-DWORD form_style(bool resizable, bool maximize_box) {
-  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  if (resizable) style |= WS_THICKFRAME;
-  if (maximize_box) style |= WS_MAXIMIZEBOX;
-  return style;
+DWORD form_style() {
+  return WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 }
 
 bool register_form_class(const std::string& class_name, WNDPROC proc) {

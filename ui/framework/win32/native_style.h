@@ -1,8 +1,7 @@
 // How the framework's controls look as native windows: the window class and styles of
 // each kind, fonts, the form's frame and scroll bars, and our own container class (group
 // boxes and tab sheets) with the group box's drawing. The peers make their windows with
-// these; the start-up benchmark's yardstick makes the same windows with them, without
-// the framework.
+// these.
 #pragma once
 
 // The model first: <windows.h> defines macros (OEM_CHARSET) that collide with its names.
@@ -24,17 +23,20 @@ struct WindowStyle {
   DWORD ex_style;
 };
 
-// The window of a control of that kind; the alignment counts for labels and static texts.
-WindowStyle child_style(ControlKind kind, TAlignment alignment, TTextLayout layout);
+// The window of each kind of control.
+WindowStyle button_style();
+WindowStyle check_box_style();
+WindowStyle edit_style();
+WindowStyle combo_box_style();
+WindowStyle container_style();  // group boxes and tab sheets
+WindowStyle tab_control_style();
+WindowStyle text_style(TAlignment alignment, TTextLayout layout);  // labels, static texts
+WindowStyle image_style();
 // The part of a static's style that the alignment decides.
 inline constexpr DWORD kTextAlignmentMask = SS_TYPEMASK | SS_CENTERIMAGE;
 DWORD text_alignment_style(TAlignment alignment, TTextLayout layout);
-// Labels and pictures are drawn on their container: every windowed control of the same
-// container lies over them.
-bool drawn_on_container(ControlKind kind);
-// The native window's height for the control's: a drop-down list needs room below its
-// field for the list.
-int window_height(ControlKind kind, int height);
+// A drop-down list's window reaches this far below its field, room for the list.
+inline constexpr int kDropDownRoom = 160;
 
 HFONT create_font(const TFont& font);
 
@@ -46,8 +48,8 @@ void erase_container(HWND w, HDC dc);
 // WM_PAINT of a group box: the etched frame with the caption on it.
 void paint_group_box(HWND w, HFONT font, const std::string& caption, bool enabled);
 
-// The form's frame.
-DWORD form_style(bool resizable, bool maximize_box);
+// The form's frame: fixed size, no maximise box.
+DWORD form_style();
 inline constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT;
 // The class "T" + form name: the program's icon, the arrow, the button face. False when
 // it could not be registered.
