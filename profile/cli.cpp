@@ -124,6 +124,39 @@ int com_number(std::string name) {
   return n < kComSlots ? n : 0;
 }
 
+namespace {}  // namespace
+
+bool serial_port_of(Io io, const Host& host, const std::string& command, const std::string& vcom,
+                    const std::string& port, int* com, std::string* path) {
+  *com = 0;
+  path->clear();
+  if (!vcom.empty()) {
+    if (vcom == "true") return true;  // --vcom alone probes them all
+    *com = com_number("COM" + vcom);
+    if (*com == 0) {
+      usage(io, command + " --vcom=" + vcom + ": COM port numbers go from 1 to " +
+                    std::to_string(kComSlots - 1));
+      return false;
+    }
+    if (!host.windows) {
+      usage(io, command + " --vcom=" + vcom +
+                    ": COM numbers are Windows names; on Linux name the port by its path, "
+                    "e.g. --port /dev/ttyACM0");
+      return false;
+    }
+  } else if (host.windows) {
+    *com = com_number(port);
+    if (*com == 0) {
+      usage(io, command + " --port " + port + ": on Windows a port is COMn or \\\\.\\COMn, n " +
+                    "from 1 to " + std::to_string(kComSlots - 1));
+      return false;
+    }
+  } else {
+    *path = port;
+  }
+  return true;
+}
+
 namespace {
 
 // The reader's transport from the command line; nullopt after a usage message.
@@ -150,32 +183,8 @@ std::optional<Target> target_of(Io io, const Host& host, const TransportArgs& t,
     target.transport = Transport::usb;
   } else {
     target.transport = Transport::vcom;
-    if (vcom) {
-      const std::string& n = t.vcom;
-      const bool all = n == "true";
-      target.com = all ? 0 : com_number("COM" + n);
-      if (target.com == 0 && !all) {
-        usage(io, command + " --vcom=" + n + ": COM port numbers go from 1 to " +
-                      std::to_string(kComSlots - 1));
-        return std::nullopt;
-      }
-      if (target.com != 0 && !host.windows) {
-        usage(io, command + " --vcom=" + n +
-                      ": COM numbers are Windows names; on Linux name the port by its path, "
-                      "e.g. --port /dev/ttyACM0");
-        return std::nullopt;
-      }
-    } else if (host.windows) {
-      target.com = com_number(t.port);
-      if (target.com == 0) {
-        usage(io, command + " --port " + t.port +
-                      ": on Windows a port is COMn or \\\\.\\COMn, n "
-                      "from 1 to " +
-                      std::to_string(kComSlots - 1));
-        return std::nullopt;
-      }
-    } else {
-      target.path = t.port;
+    if (!serial_port_of(io, host, command, t.vcom, t.port, &target.com, &target.path)) {
+      return std::nullopt;
     }
   }
   *exit = kExitOk;

@@ -64,30 +64,8 @@ std::optional<Place> place_of(Io io, const Host& host, const SwipeArgs& a, int* 
     }
     p.source = Source::evdev;
     p.path = p.name = a.evdev;
-  } else if (vcom) {
-    const bool all = a.vcom == "true" || a.vcom == "0";
-    p.com = all ? 0 : com_number("COM" + a.vcom);
-    if (!all && p.com == 0) {
-      usage(io, "swipe --vcom=" + a.vcom + ": COM port numbers go from 1 to " +
-                    std::to_string(kComSlots - 1));
-      return std::nullopt;
-    }
-    if (!all && !host.windows) {
-      usage(io, "swipe --vcom=" + a.vcom +
-                    ": COM numbers are Windows names; on Linux name the port by its path, e.g. "
-                    "--port /dev/ttyACM0");
-      return std::nullopt;
-    }
-  } else if (host.windows) {
-    p.com = com_number(a.port);
-    if (p.com == 0) {
-      usage(io, "swipe --port " + a.port +
-                    ": on Windows a port is COMn or \\\\.\\COMn, n from 1 to " +
-                    std::to_string(kComSlots - 1));
-      return std::nullopt;
-    }
-  } else {
-    p.path = a.port;
+  } else if (!serial_port_of(io, host, "swipe", a.vcom, a.port, &p.com, &p.path)) {
+    return std::nullopt;
   }
   *exit = kExitOk;
   return p;

@@ -99,14 +99,14 @@ int main(int argc, char** argv) {
   std::map<xkb_keysym_t, char32_t> accent_of;
 
   for (int l = 0; l < layouts; ++l) {
-    std::string spec = msr::profile::keyboard_layout(l).xkb, layout = spec, variant;
-    if (auto p = spec.find('('); p != std::string::npos) {
-      layout = spec.substr(0, p);
-      variant = spec.substr(p + 1, spec.size() - p - 2);
+    std::string xkb_name = msr::profile::keyboard_layout(l).xkb, layout = xkb_name, variant;
+    if (auto p = xkb_name.find('('); p != std::string::npos) {
+      layout = xkb_name.substr(0, p);
+      variant = xkb_name.substr(p + 1, xkb_name.size() - p - 2);
     }
     xkb_rule_names names{"evdev", "pc105", layout.c_str(), variant.c_str(), ""};
     xkb_keymap* map = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (map == nullptr) fail("xkb-data has no layout " + spec);
+    if (map == nullptr) fail("xkb-data has no layout " + xkb_name);
     for (int level = 0; level < 4; ++level) {
       const bool shift = (level & 1) != 0, altgr = (level & 2) != 0;
       xkb_state* st = xkb_state_new(map);
