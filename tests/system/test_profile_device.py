@@ -113,6 +113,18 @@ class UsbTest(rig.WineTestCase):
             self.assertLess(abs(now - when.replace(tzinfo=datetime.timezone.utc)).total_seconds(), 300)
             self.assertEqual(f[7:], ["C:\\profdev\\fleet.toml", sha])
 
+    def test_fleet_script_tells_a_profile_it_cant_open_from_a_bad_one(self):
+        (self.dir / "bad.toml").write_text("no_such_key = 1\n")
+        for profile, code, said in (("gone.toml", 6, b"gone.toml can't be opened: retry later"),
+                                    ("bad.toml", 3, b"bad.toml is not a valid profile")):
+            run = self.fleet(profile, "--usb")
+            self.assertEqual(run.returncode, code, run.stdout)
+            self.assertIn(said, run.stdout)
+        # Only msrprofile's verify of the bad profile wrote a line; the reader was not asked.
+        lines = (self.dir / "results.txt").read_text().splitlines()
+        self.assertEqual([line.split("\t")[5] for line in lines], ["bad-profile"])
+        self.assertNotIn("GetMrState", self.reader.names())
+
     def test_fleet_script_refuses_a_transport_that_would_run_commands(self):
         (self.dir / "fleet.toml").write_text("send_track3 = false\n")
         for value in ("COM3&echo INJECTED>pwned3", "COM3|echo INJECTED>pwned", "COM3^echo",
