@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/log.h"
+#include "msr_version.h"  // generated in the build tree from VERSION
 #include "profile/codec.h"
 #include "profile/device.h"
 #include "profile/doctor.h"
@@ -15,10 +16,6 @@
 #include "profile/results.h"
 #include "profile/swipe_command.h"
 #include "transport/vcom/vcom.h"
-
-#ifndef MSR_VERSION
-#define MSR_VERSION "0"
-#endif
 
 namespace msr::profile {
 namespace {
@@ -198,7 +195,7 @@ struct DeviceLog {
     log_open();
     std::string line;
     for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? " " : "") + argv[i];
-    log_write(" msrprofile %s: %s \n", MSR_VERSION, line.c_str());
+    log_write(" msrprofile %s: %s \n", MSR_VERSION_TEXT, line.c_str());
   }
   ~DeviceLog() { log_close(); }
 };
@@ -212,7 +209,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const Host& host) {
   Io io{out, err};
   CLI::App app{"msrprofile: reader configurations as readable profiles (TOML)", "msrprofile"};
-  app.set_version_flag("--version", std::string("msrprofile ") + MSR_VERSION);
+  app.set_version_flag("--version", std::string("msrprofile ") + MSR_VERSION_TEXT);
   // A FILE may be a Windows path such as /profiles/a.toml or start with "/": never an option.
   // Set before the commands are added, which take it from here.
   app.allow_windows_style_options(false);
