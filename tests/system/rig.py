@@ -244,21 +244,3 @@ if __name__ == "__main__":
         {"start": start_session, "stop": stop_session}[command]()
     else:
         sys.exit("usage: rig.py start|stop|start-xvfb")
-
-
-def throwaway_signer(folder):
-    """A throw-away certificate authority (ca.pem) and a code-signing certificate it issued,
-    in FOLDER: (the signing key, the chain: the signer's certificate, then the CA's)."""
-    def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
-            "-days", "2", "-subj", "/CN=throw-away CA", "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "sign.key", "-out", "sign.csr",
-            "-subj", "/CN=throw-away signer")
-    (folder / "ext").write_text("keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
-    openssl("x509", "-req", "-in", "sign.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-            "-CAcreateserial", "-days", "2", "-extfile", "ext", "-out", "sign.pem")
-    chain = folder / "chain.pem"
-    chain.write_bytes((folder / "sign.pem").read_bytes() + (folder / "ca.pem").read_bytes())
-    return folder / "sign.key", chain

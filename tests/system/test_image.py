@@ -1,8 +1,6 @@
-"""The programs as Windows meets them: as XP SP3's loader reads them (32-bit x86, their
-subsystem, versions it accepts, statically linked, no import that XP lacks, a manifest it
-takes: scripts/check-image), the manifest current Windows reads, and a version resource that
-follows VERSION, in the programs and in the package, also when VERSION changes in a tree
-that was already built."""
+"""The programs as Windows meets them: as XP SP3's loader reads them (scripts/check-image),
+their manifests, and a version that follows VERSION into both programs and the package,
+also when VERSION changes in a tree that was already built."""
 
 import os
 import shutil
@@ -24,22 +22,11 @@ VISTA_TO_11 = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e
                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 CC6 = ("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df")
-# Each program we ship, in the build tree: its subsystem and the dependencies its manifest
-# names (the window's themed controls; none for the console tool).
+# Each program we ship: its subsystem and the dependencies its manifest names.
 PROGRAMS = [
     ("msrsetup.exe", "gui", [CC6]),
     ("msrprofile.exe", "console", []),
 ]
-
-
-def versions_of(image):
-    """{"FileVersion": ..., "ProductName": ...} from the version resource's strings."""
-    block = read_image(image)["resources"][(16, 1)].decode("utf-16-le", "replace")
-    fields = {}
-    for key in ("FileVersion", "ProductVersion", "ProductName"):
-        at = block.index(key + "\0") + len(key) + 1
-        fields[key] = block[at:].lstrip("\0").split("\0", 1)[0]
-    return fields
 
 
 class ImageTest(unittest.TestCase):
@@ -69,21 +56,13 @@ class ImageTest(unittest.TestCase):
                 # Fixed pixels: Windows, not the program, scales the window.
                 self.assertFalse([e for e in root.iter() if "dpiAware" in e.tag])
                 self.assertEqual(version_info(image), (VERSION + ".0", [0x409]))
-                self.assertEqual(versions_of(rig.BUILD / name),
-                                 {"FileVersion": VERSION, "ProductVersion": VERSION,
-                                  "ProductName": "msrsetup"})
-
-
-def next_version(version):
-    major, minor, patch = version.split(".")
-    return f"{major}.{minor}.{int(patch) + 1}"
+                self.assertIn("ProductName\0\0msrsetup\0".encode("utf-16-le"),
+                              image["resources"][(16, 1)])
 
 
 class VersionBumpTest(unittest.TestCase):
-    """A tree built at one version, VERSION raised, scripts/package run again: both programs
-    and the package say the new version. The tree is a copy of the sources by links (only
-    VERSION is its own), built in the same place relative to it as build/windows, so that a
-    compiler cache serves what did not change."""
+    """The sources linked into a tree of their own with its own VERSION, built where
+    build/windows is relative to them, so that a compiler cache serves what did not change."""
 
     def test_a_new_version_reaches_both_programs_and_the_package(self):
         with tempfile.TemporaryDirectory(prefix="bump-", dir=rig.BUILD) as tmp:
@@ -101,7 +80,7 @@ class VersionBumpTest(unittest.TestCase):
                            env=env, check=True, capture_output=True)
             subprocess.run(["cmake", "--build", str(build), "--target", "msrsetup", "msrprofile",
                             "-j2"], env=env, check=True, capture_output=True)
-            bumped = next_version(VERSION)
+            bumped = "%s.%d" % (VERSION.rsplit(".", 1)[0], int(VERSION.rsplit(".", 1)[1]) + 1)
             (tree / "VERSION").write_text(bumped + "\n")
             subprocess.run([str(tree / "scripts" / "package"), "--build", str(build)],
                            env=env, check=True, capture_output=True)
@@ -111,12 +90,9 @@ class VersionBumpTest(unittest.TestCase):
             installed = Path(tmp) / "x" / "Program Files" / "msrsetup"
             for name in ("msrsetup.exe", "msrprofile.exe"):
                 for where in (build / name, installed / name):
-                    with self.subTest(program=where):
-                        self.assertEqual(version_info(read_image(where))[0], bumped + ".0")
-                        self.assertEqual(versions_of(where)["ProductVersion"], bumped)
-            props = subprocess.run(["msiinfo", "export", str(msi), "Property"], check=True,
-                                   capture_output=True, text=True).stdout
-            self.assertIn(f"ProductVersion\t{bumped}\n", props)
+                    self.assertEqual(version_info(read_image(where))[0], bumped + ".0", where)
+            self.assertIn(f"ProductVersion\t{bumped}\n", subprocess.run(
+                ["msiinfo", "export", str(msi), "Property"], capture_output=True, text=True).stdout)
             # A VERSION the build can't take stops the next run before it writes a package.
             (tree / "VERSION").write_text(bumped + "-rc1\n")
             run = subprocess.run([str(tree / "scripts" / "package"), "--build", str(build)],

@@ -13,6 +13,7 @@ import zipfile
 from pathlib import Path
 
 import rig
+from test_package import throwaway_signer
 
 UPGRADE_CODE = "{6C1E2B7A-3F0D-4E59-9A8B-2D4C7E1F5A30}"
 VERSION = (rig.SOURCE / "VERSION").read_text().split()[0]
@@ -60,7 +61,7 @@ class InstallerTest(rig.WineTestCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.dist = Path(tempfile.mkdtemp(prefix="installer-", dir=rig.BUILD))
-        key, chain = rig.throwaway_signer(cls.dist)
+        key, chain = throwaway_signer(cls.dist)
         sums = []
         # Twice unsigned, then signed: the same version in new bytes.
         for n, signing in ((1, []), (2, []), (3, ["--sign", str(key), "--cert", str(chain)])):

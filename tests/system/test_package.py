@@ -78,6 +78,10 @@ class PackageTest(rig.WineTestCase):
         self.assertEqual(reader.state()["base"], [0xC6, 0x08, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x13])
 
 
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True)
+
+
 def verified(path, ca):
     """osslsigncode exits 0 even when a signature fails: its output tells."""
     text = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-in", str(path)],
@@ -86,11 +90,28 @@ def verified(path, ca):
             and text.rstrip().endswith("Succeeded"))
 
 
+def throwaway_signer(d):
+    """A throw-away certificate authority (d/ca.pem) and a code-signing certificate it
+    issued: (its key, the chain of both)."""
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+            "-out", "ca.pem", "-days", "2", "-subj", "/CN=throw-away CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign", cwd=d)
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "sign.key",
+            "-out", "sign.csr", "-subj", "/CN=throw-away signer", cwd=d)
+    (d / "ext").write_text("keyUsage=critical,digitalSignature\n"
+                           "extendedKeyUsage=codeSigning\n")
+    openssl("x509", "-req", "-in", "sign.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "ext", "-out", "sign.pem", cwd=d)
+    (d / "chain.pem").write_bytes((d / "sign.pem").read_bytes() + (d / "ca.pem").read_bytes())
+    return d / "sign.key", d / "chain.pem"
+
+
 class SigningTest(unittest.TestCase):
     def test_signed_programs_and_package_verify_offline_and_a_changed_byte_fails(self):
         with tempfile.TemporaryDirectory() as tmp:
             d = Path(tmp)
-            key, chain = rig.throwaway_signer(d)
+            key, chain = throwaway_signer(d)
             out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
                                   "--out", str(d / "m.zip"), "--sign", str(key),
                                   "--cert", str(chain)],
@@ -112,9 +133,8 @@ class SigningTest(unittest.TestCase):
     def test_a_key_that_is_not_the_certificates_stops_before_anything_is_made(self):
         with tempfile.TemporaryDirectory() as tmp:
             d = Path(tmp)
-            _, chain = rig.throwaway_signer(d)
-            subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", "other.key"],
-                           cwd=d, check=True, capture_output=True)
+            _, chain = throwaway_signer(d)
+            openssl("genpkey", "-algorithm", "RSA", "-out", "other.key", cwd=d)
             (d / "dist").mkdir()
             (d / "dist" / "m.zip").write_bytes(b"the previous run's")
             run = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
