@@ -110,7 +110,8 @@ class LinuxSerial:
     def _command(self, args, env):
         binds = [a for r in self.readers for a in (r.pts, r.node)]
         full_env = dict(os.environ)
-        full_env.update({"MSR_TEST_PRELOAD": str(MODEM_LINES),
+        preload = vcom_sim.preload_env(MODEM_LINES)
+        full_env.update({"MSR_TEST_PRELOAD": preload.pop("LD_PRELOAD"), **preload,
                          "MSR_MODEM_LINES": str(self.lines_path)})
         full_env.update(env or {})
         cmd = (["unshare", "--mount", "--propagation", "private", "sh", "-c", _NAMESPACE_SCRIPT,

@@ -38,6 +38,20 @@ MODEM_LINES_DIR = rig.NATIVE / "sim" / "modem_lines"
 MODEM_LINES_PRELOAD = str(MODEM_LINES_DIR) + "/$LIB/modem_lines.so"
 MODEM_LINES_LIBS = [MODEM_LINES_DIR / "lib" / arch / "modem_lines.so"
                     for arch in ("x86_64-linux-gnu", "i386-linux-gnu")]
+
+
+def preload_env(library):
+    """The environment that preloads LIBRARY (a path; it may hold $LIB). The loader splits
+    LD_PRELOAD at blanks, with no escape: from a tree whose path holds one, the library is
+    named alone and found through LD_LIBRARY_PATH."""
+    library = str(library)
+    if " " not in library:
+        return {"LD_PRELOAD": library}
+    folder, name = library.rsplit("/", 1)
+    return {"LD_PRELOAD": name,
+            "LD_LIBRARY_PATH": ":".join(filter(None, [folder, os.environ.get("LD_LIBRARY_PATH")]))}
+
+
 PORTS_KEY = r"HKLM\Software\Wine\Ports"
 SERIALCOMM_KEY = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 DOSDEVICES = rig.PREFIX / "dosdevices"
@@ -372,9 +386,9 @@ class VcomPorts:
 
     def env(self, extra=None):
         """Environment for a Wine process that should see the modem lines."""
-        env = {"LD_PRELOAD": " ".join(filter(None, [MODEM_LINES_PRELOAD,
-                                                     os.environ.get("LD_PRELOAD")])),
-               "MSR_MODEM_LINES": str(self.lines_path)}
+        env = preload_env(MODEM_LINES_PRELOAD)
+        env["LD_PRELOAD"] = " ".join(filter(None, [env["LD_PRELOAD"], os.environ.get("LD_PRELOAD")]))
+        env["MSR_MODEM_LINES"] = str(self.lines_path)
         if extra:
             env.update(extra)
         return env
