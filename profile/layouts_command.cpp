@@ -1,9 +1,7 @@
 #include "profile/layouts_command.h"
 
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <cstdio>
-#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -13,27 +11,6 @@
 
 namespace msr::profile {
 namespace {
-
-bool same_name(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// A language as profiles name it ("Holland"), or its Windows layout's name ("Dutch").
-std::optional<int> language_of(const std::string& name) {
-  for (int lang = 0; lang < kLayoutCount; ++lang) {
-    if (same_name(name, language_name(lang)) || same_name(name, keyboard_layout(lang).windows)) {
-      return lang;
-    }
-  }
-  return std::nullopt;
-}
 
 std::string languages() {
   std::string names;
@@ -158,9 +135,9 @@ CLI::App* add_layouts_command(CLI::App& app, LayoutsArgs& a) {
 }
 
 int cmd_layouts(Io io, const LayoutsArgs& a) {
-  const std::optional<int> reader = language_of(a.reader), host = language_of(a.host);
-  if (!reader || !host) {
-    return usage(io, "layouts: \"" + (reader ? a.host : a.reader) +
+  const int reader_lang = language_named(a.reader), host_lang = language_named(a.host);
+  if (reader_lang < 0 || host_lang < 0) {
+    return usage(io, "layouts: \"" + (reader_lang >= 0 ? a.host : a.reader) +
                          "\" is no keyboard language; the languages are: " + languages());
   }
   std::u32string text;
@@ -170,11 +147,11 @@ int cmd_layouts(Io io, const LayoutsArgs& a) {
                  "layouts: --type: this looks like a card number; give text without "
                  "a run of five or more digits");
   }
-  const std::string reader_name = language_name(*reader), host_name = language_name(*host);
+  const std::string reader_name = language_name(reader_lang), host_name = language_name(host_lang);
   if (!a.type.empty()) {
     std::vector<Keystroke> keys;
     for (std::size_t i = 0; i < text.size(); ++i) {
-      const std::vector<Keystroke> k = keys_for(*reader, text[i]);
+      const std::vector<Keystroke> k = keys_for(reader_lang, text[i]);
       if (k.empty()) {
         return usage(io, "layouts: a reader typing for " + reader_name + " has no key for " +
                              shown(text.substr(i, 1)) + ", character " + std::to_string(i + 1) +
@@ -182,7 +159,7 @@ int cmd_layouts(Io io, const LayoutsArgs& a) {
       }
       keys.insert(keys.end(), k.begin(), k.end());
     }
-    const CardText received = type_keys(*host, keys);
+    const CardText received = type_keys(host_lang, keys);
     if (a.json) {
       print_json(io, {{"reader", reader_name}, {"host", host_name}, {"received", utf8(received)}});
     } else {
@@ -191,7 +168,7 @@ int cmd_layouts(Io io, const LayoutsArgs& a) {
     }
     return kExitOk;
   }
-  const std::vector<Change> list = changes(*reader, *host);
+  const std::vector<Change> list = changes(reader_lang, host_lang);
   if (a.json) {
     nlohmann::ordered_json table = nlohmann::ordered_json::array();
     for (const Change& c : list) {

@@ -21,6 +21,9 @@ constexpr int kCyrillic = -1;  // a host layout none of the eight: letters come 
 const CardText kBoth = U"%B4111111111111111^DOE/JOHN^2512101?;4111111111111111=2512101?\r";
 const CardText kTrack1 = U"%B4111111111111111^DOE/JOHN^2512101?\r";
 const CardText kBadLuhn = U";4111111111111112=2512101?\r";
+// The apostrophe is a dead key on Spanish and Dutch hosts; Windows types it before N as
+// the accent, then N.
+const CardText kOneil = U"%B4111111111111111^O'NEIL/JOHN^2512101?;4111111111111111=2512101?\r";
 
 bool valid(std::u32string_view text) {
   return analyze(text, std::nullopt).valid();
@@ -86,6 +89,8 @@ TEST(Keys, DiagnosisFromEventsAndFromCharacters) {
       {"German host", kBoth, kUs, kDe, "00000407", kHost, kDe, kHost, kDe},
       {"Polish host", kBoth, kUs, kPl, "00010415", kHost, kPl, kHost, kPl},
       {"Spanish host", kBoth, kUs, kEs, "00000C0A", kHost, kEs, kHost, kEs},
+      {"O'NEIL, Spanish host", kOneil, kUs, kEs, "00000C0A", kHost, kEs, kHost, kEs},
+      {"O'NEIL, Dutch host", kOneil, kUs, kNl, "", kHost, kNl, kHost, kNl},
       {"Italian host", kBoth, kUs, kIt, "", kHost, kIt, kHost, kIt},
       {"French host", kBoth, kUs, kFr, "", kHost, kFr, kHost, kFr},
       {"Dutch host", kBoth, kUs, kNl, "", kHost, kNl, kHost, kNl},
