@@ -418,9 +418,11 @@ Swipe analyze(Text text, const std::optional<Framing>& expected) {
       }
     }
   }
-  // Sentinels name the tracks: a framing that explains every character wins whatever the
-  // tracks' checks say, and of several the one whose tracks pass most. An unframed
-  // reading is taken only where no framing explains the swipe, and then only outright.
+  // Sentinels name the tracks: a framing that finds a track where the swipe begins wins
+  // whatever the tracks' checks say, and of several the one that leaves least unexplained,
+  // then whose tracks pass most. A reader without codes begins with a format code or a
+  // digit, which is no start sentinel: only then is the unframed reading weighed, and it
+  // is taken only outright.
   Reading best = read_unframed(text);
   best.cost += failures(best.swipe);
   std::optional<Reading> framed;
@@ -433,7 +435,7 @@ Swipe analyze(Text text, const std::optional<Framing>& expected) {
       framed_failures = n;
     }
   }
-  if (framed && (framed->cost == 0 || framed->cost + framed_failures <= best.cost)) {
+  if (framed && (!framed->swipe.tracks.empty() || framed->cost + framed_failures <= best.cost)) {
     best = std::move(*framed);
   }
   Swipe s = std::move(best.swipe);
