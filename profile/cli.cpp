@@ -12,6 +12,7 @@
 #include "profile/doctor.h"
 #include "profile/files.h"
 #include "profile/json.h"
+#include "profile/layouts_command.h"
 #include "profile/output.h"
 #include "profile/results.h"
 #include "profile/swipe_command.h"
@@ -284,13 +285,15 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   doctor_cmd->add_flag("--json", doctor_json, "print one JSON document");
   SwipeArgs swipe_args;
   CLI::App* swipe_cmd = add_swipe_command(app, swipe_args);
+  LayoutsArgs layouts_args;
+  CLI::App* layouts_cmd = add_layouts_command(app, layouts_args);
 
   // Without this CLI11 answers a mistyped command with "A subcommand is required".
   if (argc > 1 && argv[1][0] != '-') {
     std::string names;
     bool known = false;
     for (const CLI::App* c : {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd,
-                              ports_cmd, doctor_cmd, swipe_cmd}) {
+                              ports_cmd, doctor_cmd, swipe_cmd, layouts_cmd}) {
       names += (names.empty() ? "" : ", ") + c->get_name();
       known = known || c->get_name() == argv[1];
     }
@@ -309,6 +312,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (build_cmd->parsed()) return cmd_build(io, build_args);
   if (diff_cmd->parsed()) return cmd_diff(io, diff_args);
   if (swipe_cmd->parsed()) return cmd_swipe(io, host, swipe_args);
+  if (layouts_cmd->parsed()) return cmd_layouts(io, layouts_args);
 
   if (ports_cmd->parsed()) {
     DeviceLog log(argc, argv);

@@ -133,7 +133,7 @@ std::map<int, libevdev*>& grabbed() {
 
 }  // namespace
 
-int capture_terminal_text(const BurstOptions& o, std::u32string* text, std::string* why) {
+int capture_terminal_text(const BurstOptions& o, CardText* text, std::string* why) {
   text->clear();
   text->reserve(kMaxSwipe + 1);
   RawTerminal raw;
@@ -223,15 +223,15 @@ void close_evdev(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-int capture_evdev(int fd, const BurstOptions& o, std::vector<KeyEvent>* keys, std::string* why) {
+int capture_evdev(int fd, const BurstOptions& o, KeyEvents* keys, std::string* why) {
   keys->clear();
   const std::string where = "on the input device";
   input_event records[64];
   std::size_t have = 0;  // bytes of `records` filled: a read may stop inside a record
-  std::u32string meant;  // what `complete` looks at
+  CardText meant;        // what `complete` looks at
   struct Wiper {
     input_event* r;
-    std::u32string& t;
+    CardText& t;
     ~Wiper() {
       wipe(r, sizeof(input_event) * 64);
       wipe(t);
@@ -290,7 +290,9 @@ int capture_evdev(int fd, const BurstOptions& o, std::vector<KeyEvent>* keys, st
     }
     if (pressed && o.complete) {
       wipe(meant);
-      meant = decode_keys(*keys, o.reader_lang).intended;
+      Typed t = decode_keys(*keys, o.reader_lang);
+      meant.swap(t.intended);
+      wipe(t.received);
       if (o.complete(meant)) return kExitOk;
     }
   }

@@ -114,7 +114,7 @@ class SwipeSource {
   virtual ~SwipeSource() = default;
   // kExitOk with the swipe's text as the host received it, and for a keyboard what its
   // layout made of it; else the exit code and why.
-  virtual int capture(const std::function<void(int)>& countdown, std::u32string* text,
+  virtual int capture(const std::function<void(int)>& countdown, CardText* text,
                       std::optional<LayoutNote>* layout, std::string* why) = 0;
 };
 
@@ -123,8 +123,8 @@ class PortSource final : public SwipeSource {
   PortSource(Handle port, std::string name, PortBurst burst)
       : port_(port), name_(std::move(name)), burst_(std::move(burst)) {}
   ~PortSource() override { os().CloseHandle(port_); }
-  int capture(const std::function<void(int)>& countdown, std::u32string* text,
-              std::optional<LayoutNote>*, std::string* why) override {
+  int capture(const std::function<void(int)>& countdown, CardText* text, std::optional<LayoutNote>*,
+              std::string* why) override {
     burst_.countdown = countdown;
     return capture_port(port_, name_, burst_, text, why);
   }
@@ -169,13 +169,13 @@ class KeySource final : public SwipeSource {
   }
 #endif
 
-  int capture(const std::function<void(int)>& countdown, std::u32string* text,
+  int capture(const std::function<void(int)>& countdown, CardText* text,
               std::optional<LayoutNote>* layout, std::string* why) override {
     burst_.countdown = countdown;
     const auto valid = [this](std::u32string_view t) { return analyze(t, framing_).valid(); };
-    std::vector<KeyEvent> keys;
+    KeyEvents keys;
     struct Wiper {
-      std::vector<KeyEvent>& k;
+      KeyEvents& k;
       ~Wiper() { wipe(k); }
     } wiper{keys};
     int got = kExitOk;
@@ -187,6 +187,10 @@ class KeySource final : public SwipeSource {
     text->swap(t.received);
     wipe(t.intended);
     finding = diagnose_keys(keys, lang_, valid, klid_);
+    // A dead key the burst ended on is reported as its accent, as the terminal will show it.
+    const KeyboardLayout* named = klid_.empty() ? nullptr : layout_for_klid(klid_);
+    const int host = finding.host_lang >= 0 ? finding.host_lang : named ? named->lang : -1;
+    if (const char32_t accent = host >= 0 ? pending_accent(keys, host) : 0) *text += accent;
 #else
     if (kind_ == Source::evdev) {
       // The device is grabbed: the host's layout plays no part, its keys are the reader's.
@@ -355,7 +359,7 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   Outcome run;
   nlohmann::ordered_json swipes = nlohmann::ordered_json::array();
-  std::u32string text;
+  CardText text;
   for (int i = 1; i <= a.count; ++i) {
     if (!host.countdown) {
       io.err << "swipe a card on " << p.name << " (" << a.timeout << " s)\n" << std::flush;

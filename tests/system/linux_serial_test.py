@@ -136,6 +136,13 @@ class LinuxSerialTest(unittest.TestCase):
              ("that is no swipe", "the swipe is not valid track data")),
             ("binary bytes", {"raw": bytes(range(0, 256, 7)) + b"\r"}, 1,
              "the swipe is not valid track data"),
+            # Named by sentinel and position, whatever their errors.
+            ("a lower-case name, a PAN failing Luhn",
+             {"track1": "%B4111111111111112^doe/john^2512101000000000000000?",
+              "track2": ";4111111111111112=25121010000000000000?"}, 1,
+             "track 2: not valid; leading code ;"),
+            ("unreadable tracks, no profile", {"raw": b"%E?;E?+E?\r"}, 1,
+             "track 3: unreadable; leading code +"),
             ("unplugged mid-swipe", dict(card, hangup=20), 2,
              "stopped answering in the middle of a swipe"),
         ]
@@ -148,6 +155,46 @@ class LinuxSerialTest(unittest.TestCase):
                                                              else (says,))), out + err)
                 for secret in vcom_sim.TEST_SECRETS:
                     self.assertNotIn(secret, out + err)
+
+    def test_swipe_leaves_no_card_data_in_memory(self):
+        """Between two swipes, once the first is reported: the process's writable memory
+        holds no piece of the card in any width its code stores characters in."""
+        r = self.ports.reader()
+        card = {"track1": vcom_sim.TEST_TRACK1, "track2": vcom_sim.TEST_TRACK2}
+        proc = self.ports.start([MSRPROFILE, "swipe", "--port", r.node, "--count", "2"])
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+
+        def prompt():
+            line = ""
+            while "swipe a card on " not in line:
+                line = proc.stderr.readline()
+                self.assertTrue(line, "msrprofile ended before it waited for a swipe")
+
+        prompt()
+        r.swipe(**card)
+        prompt()  # the first swipe is reported: the second is waited for
+        self.assertEqual(os.readlink(f"/proc/{proc.pid}/exe"), str(MSRPROFILE.resolve()))
+        secrets = (vcom_sim.TEST_PAN, vcom_sim.TEST_NAME, vcom_sim.TEST_TRACK2[18:-1])
+        found = []
+        with open(f"/proc/{proc.pid}/maps") as maps, open(f"/proc/{proc.pid}/mem", "rb") as mem:
+            for line in maps:
+                span, perms = line.split()[:2]
+                if not perms.startswith("rw"):
+                    continue
+                start, end = (int(x, 16) for x in span.split("-"))
+                mem.seek(start)
+                try:
+                    data = mem.read(end - start)
+                except OSError:
+                    continue  # a guard page
+                found += [(secret, code, line.split()[-1]) for secret in secrets
+                          for code in ("ascii", "utf-16-le", "utf-32-le")
+                          if secret.encode(code) in data]
+        self.assertEqual(found, [])
+        r.swipe(**card)
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual(proc.returncode, 0, out + err)
+        self.assertEqual(out.count("the swipe is valid track data"), 2, out)
 
 
 if __name__ == "__main__":
