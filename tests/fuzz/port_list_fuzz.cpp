@@ -89,7 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
       p.usb_product = in.next();
       p.usb_serial = in.next();
     }
-    ports.push_back(std::move(p));
+    // The system lists a path once.
+    if (std::none_of(ports.begin(), ports.end(), [&p](const auto& q) { return q.path == p.path; }))
+      ports.push_back(std::move(p));
   }
 
   // The order depends on the ports only, not on the order the system gave them in.
