@@ -13,7 +13,7 @@
 #include "profile/key_capture.h"
 #include "profile/swipe.h"
 #include "tests/fakes/fake_os.h"
-#include "tests/fuzz/keys_check.h"
+#include "tests/fuzz/fuzz_common.h"
 
 namespace {
 
@@ -28,17 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   msr::reset_process_state();
   msr::set_os(&fos);
 
-  // Set-up: the reader's language (any of the 16 the byte can hold), the framing's bytes,
-  // which layout the host names; then records of kRecordSize bytes.
-  if (size < 2 + msr::kBlockSize) return 0;
-  const int lang = data[0] & 0x0F;
-  const bool profile_ends = data[0] & 0x10;
-  const std::uint8_t klid_choice = data[1];
-  Bytes profile{};
-  for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = data[2 + i];
-  data += 2 + msr::kBlockSize;
-  size -= 2 + msr::kBlockSize;
-  const Framing framing = framing_of(profile);
+  // Set-up: the reader's language, whether the profile's ending ends the burst, which
+  // layout the host names; then records of kRecordSize bytes.
+  msr::fuzz::SwipeSetup set;
+  if (!set.take(data, size) || size < 1) return 0;
+  const int lang = set.lang();
+  const std::uint8_t klid_choice = *data++;
+  --size;
   fos.klid = klid_choice < 0x40   ? ""
              : klid_choice < 0x80 ? "0000" + std::to_string(klid_choice)
                                   : keyboard_layout(klid_choice % kLayoutCount).klid;
@@ -66,8 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   BurstOptions o;
   o.timeout_ms = 1000;
   o.quiet_ms = 300;
-  if (profile_ends)
-    o.complete = [&framing](std::u32string_view t) { return swipe_complete(t, framing); };
+  if (set.flags & 0x10) o.complete = set.ending();
   std::vector<KeyEvent> keys;
   std::string why;
   const int got = capture_console_keys(o, &keys, &why);
@@ -75,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   check(keys.size() <= keys_sent && keys.size() <= kMaxKeyEvents + 64);
   check(got == kExitOk || !why.empty());
 
-  const auto valid = [&framing](std::u32string_view t) { return analyze(t, framing).valid(); };
+  const Validity valid = set.valid();
   Typed typed = decode_keys(keys, lang);
   const LayoutFinding f = diagnose_keys(keys, lang, valid, fos.klid);
   msr::fuzz::check_finding(f, typed.received, lang, valid);

@@ -15,7 +15,7 @@
 #include "profile/codec.h"
 #include "profile/key_capture.h"
 #include "profile/swipe.h"
-#include "tests/fuzz/keys_check.h"
+#include "tests/fuzz/fuzz_common.h"
 
 namespace {
 
@@ -58,16 +58,12 @@ std::size_t keys_in(const std::vector<unsigned char>& bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   using namespace msr::profile;
-  // Set-up: the reader's language and how the records are given, the framing's bytes.
-  if (size < 1 + msr::kBlockSize) return 0;
-  const int lang = data[0] & 0x0F;
-  const bool raw = data[0] & 0x10;
-  const bool profile_ends = data[0] & 0x20;
-  Bytes profile{};
-  for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = data[1 + i];
-  const Framing framing = framing_of(profile);
-  const std::vector<unsigned char> bytes =
-      records_of(data + 1 + msr::kBlockSize, size - 1 - msr::kBlockSize, raw);
+  // Set-up: the reader's language, how the records are given, whether the profile's
+  // ending ends the burst.
+  msr::fuzz::SwipeSetup set;
+  if (!set.take(data, size)) return 0;
+  const int lang = set.lang();
+  const std::vector<unsigned char> bytes = records_of(data, size, set.flags & 0x10);
 
   // A recording played from a pipe, all of it there at once: its end ends the burst.
   int pipe_fds[2];
@@ -84,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   BurstOptions o;
   o.timeout_ms = 1000;
   o.reader_lang = lang;
-  if (profile_ends)
-    o.complete = [&framing](std::u32string_view t) { return swipe_complete(t, framing); };
+  if (set.flags & 0x20) o.complete = set.ending();
   std::vector<KeyEvent> keys;
   std::string why;
   const int got = capture_evdev(pipe_fds[0], o, &keys, &why);
@@ -96,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   for (const KeyEvent& e : keys) check((e.control & ~kModifierBits) == 0 && e.ch == 0);
 
   // What the swipe command makes of the keys: the text the reader meant.
-  const auto valid = [&framing](std::u32string_view t) { return analyze(t, framing).valid(); };
+  const Validity valid = set.valid();
   Typed typed = decode_keys(keys, lang);
   check(typed.received.empty());  // an input device's keys carry no characters
   msr::fuzz::check_finding(diagnose_text(typed.intended, lang, valid), typed.intended, lang, valid);

@@ -16,12 +16,11 @@
 #include "profile/output.h"
 #include "profile/reader.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fuzz/fuzz_common.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using msr::fuzz::check;
 
 // The fuzzer's bytes as fields: each ends at 0xFF (or the input's end).
 struct Fields {

@@ -13,25 +13,14 @@
 #include "common/log.h"
 #include "settings/settings_block.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "transport/ps2/ps2.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using msr::fuzz::check;
 
-// The fuzzer's bytes, read front to back; zeros once they run out.
-struct Input {
-  const unsigned char* data;
-  std::size_t size;
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
-};
-Input g_in{nullptr, 0};
+msr::fuzz::Input g_in{nullptr, 0};
 
 constexpr std::uint32_t kIoctlWmr = 0x80FF0024u;
 

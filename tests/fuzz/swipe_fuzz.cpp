@@ -12,9 +12,11 @@
 #include "profile/codec.h"
 #include "profile/swipe.h"
 #include "profile/swipe_report.h"
+#include "tests/fuzz/fuzz_common.h"
 
 namespace {
 
+using msr::fuzz::check;
 using msr::profile::Bytes;
 using msr::profile::Framing;
 
@@ -52,10 +54,6 @@ std::u32string card(const Framing& f, std::string_view pan, unsigned kind) {
   if (kind == 0) s += wide(pan);  // bare digits, in no track
   for (int i = 0; i < f.crs(); ++i) s += U'\r';
   return s;
-}
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
 }
 
 bool contains_digits_of(std::string_view report, std::string_view secret, std::size_t window) {
@@ -102,17 +100,14 @@ void check_masked(const std::string& report, const std::u32string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   // Set-up: a flags byte, then the profile's bytes; the rest is what the reader sent.
-  if (size < 1 + msr::kBlockSize) return 0;
-  const std::uint8_t flags = data[0];
-  Bytes profile{};
-  for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = data[1 + i];
-  data += 1 + msr::kBlockSize;
-  size -= 1 + msr::kBlockSize;
-
+  msr::fuzz::SwipeSetup set;
+  if (!set.take(data, size)) return 0;
+  const std::uint8_t flags = set.flags;
+  const Bytes& profile = set.profile;
   const bool with_profile = flags & 1;
   const auto source = static_cast<msr::profile::Source>((flags >> 1 & 3) % 3);
   const std::optional<Framing> framing =
-      with_profile ? std::optional<Framing>(msr::profile::framing_of(profile)) : std::nullopt;
+      with_profile ? std::optional<Framing>(set.framing) : std::nullopt;
 
   // The reader's characters: a byte each; 0xFF takes the next two as one wider character,
   // as a keyboard source can give.

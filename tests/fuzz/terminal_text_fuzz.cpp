@@ -13,7 +13,7 @@
 #include "profile/codec.h"
 #include "profile/key_capture.h"
 #include "profile/swipe.h"
-#include "tests/fuzz/keys_check.h"
+#include "tests/fuzz/fuzz_common.h"
 
 namespace {
 
@@ -42,15 +42,10 @@ bool is_code_point(char32_t c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   using namespace msr::profile;
-  // Set-up: the reader's language, the framing's bytes; the rest is typed.
-  if (size < 1 + msr::kBlockSize) return 0;
-  const int lang = data[0] & 0x0F;
-  const bool profile_ends = data[0] & 0x10;
-  Bytes profile{};
-  for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = data[1 + i];
-  const Framing framing = framing_of(profile);
-  data += 1 + msr::kBlockSize;
-  size -= 1 + msr::kBlockSize;
+  // Set-up: the reader's language, whether the profile's ending ends the burst; the rest
+  // is typed.
+  msr::fuzz::SwipeSetup set;
+  if (!set.take(data, size)) return 0;
 
   const int master = terminal();
   ::tcflush(STDIN_FILENO, TCIFLUSH);  // what an earlier input left unread
@@ -60,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   BurstOptions o;
   o.timeout_ms = 20;
   o.quiet_ms = 2;
-  if (profile_ends)
-    o.complete = [&framing](std::u32string_view t) { return swipe_complete(t, framing); };
+  if (set.flags & 0x10) o.complete = set.ending();
   std::u32string text;
   std::string why;
   const int got = capture_terminal_text(o, &text, &why);
@@ -70,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   check(text.size() <= size && text.size() <= kMaxSwipe + 256);
   for (char32_t c : text) check(is_code_point(c));
 
-  const auto valid = [&framing](std::u32string_view t) { return analyze(t, framing).valid(); };
-  msr::fuzz::check_finding(diagnose_text(text, lang, valid), text, lang, valid);
+  const Validity valid = set.valid();
+  msr::fuzz::check_finding(diagnose_text(text, set.lang(), valid), text, set.lang(), valid);
   wipe(text);
   return 0;
 }
