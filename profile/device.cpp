@@ -359,6 +359,24 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
 
 namespace {
 
+// A name or text the system or the device itself gives, for a terminal: a device can
+// name itself with a line break or an escape sequence, which would split its line or
+// drive the terminal. Such bytes are shown as \xNN.
+std::string printable(const std::string& s) {
+  std::string out;
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+      continue;
+    }
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02x", u);
+    out += hex;
+  }
+  return out;
+}
+
 // Windows: the registry's serial-port list, highest COM number first (the order --vcom
 // probes them in).
 int windows_ports(Io io, bool json) {
@@ -395,7 +413,7 @@ int windows_ports(Io io, bool json) {
     doc["not_available"] = {missing};
     print_json(io, doc);
   } else {
-    for (const Port& p : ports) io.out << p.name << "  " << p.device << "\n";
+    for (const Port& p : ports) io.out << printable(p.name) << "  " << printable(p.device) << "\n";
     io.err << range << "\nnot available on Windows: " << missing << "\n";
   }
   return kExitOk;
@@ -440,14 +458,14 @@ int linux_ports(Io io, const Host& host, bool json) {
     return kExitOk;
   }
   for (const SerialPortInfo& p : ports) {
-    io.out << p.path << "  " << transport_name(p.transport);
+    io.out << printable(p.path) << "  " << transport_name(p.transport);
     if (p.usb_vid >= 0 && p.usb_pid >= 0)
       io.out << "  " << usb_id(p.usb_vid) << ":" << usb_id(p.usb_pid);
     for (const std::string* s : {&p.usb_manufacturer, &p.usb_product}) {
-      if (!s->empty()) io.out << "  " << *s;
+      if (!s->empty()) io.out << "  " << printable(*s);
     }
-    if (!p.usb_serial.empty()) io.out << "  serial " << p.usb_serial;
-    if (!p.description.empty()) io.out << "  (" << p.description << ")";
+    if (!p.usb_serial.empty()) io.out << "  serial " << printable(p.usb_serial);
+    if (!p.description.empty()) io.out << "  (" << printable(p.description) << ")";
     io.out << "\n";
   }
   io.err << "--vcom probes the ports in this order and stops at the first reader\n"

@@ -85,24 +85,28 @@ class RawTerminal {
   }
 };
 
-// UTF-8 to code points, as the bytes come; a byte that fits no sequence is U+FFFD.
+// UTF-8 to code points, as the bytes come; a byte that fits no sequence is U+FFFD, and so
+// is a sequence that names no character: an overlong form (a NUL or "?" in disguise), one
+// of UTF-16's surrogates, or a number past U+10FFFF.
 class Utf8 {
  public:
   // The code point `b` completes, or 0 while a sequence is under way.
   char32_t feed(unsigned char b) {
     if (need_ > 0 && (b & 0xC0) == 0x80) {
       cp_ = (cp_ << 6) | (b & 0x3F);
-      return --need_ == 0 ? cp_ : 0;
+      if (--need_ > 0) return 0;
+      const bool character = cp_ >= least_ && cp_ <= 0x10FFFF && (cp_ < 0xD800 || cp_ > 0xDFFF);
+      return character ? cp_ : 0xFFFD;
     }
     const bool broken = need_ > 0;
     need_ = 0;
     if (b < 0x80) return broken ? 0xFFFD : b;  // the broken sequence's mark is lost: rare
     if ((b & 0xE0) == 0xC0)
-      need_ = 1, cp_ = b & 0x1F;
+      need_ = 1, cp_ = b & 0x1F, least_ = 0x80;
     else if ((b & 0xF0) == 0xE0)
-      need_ = 2, cp_ = b & 0x0F;
+      need_ = 2, cp_ = b & 0x0F, least_ = 0x800;
     else if ((b & 0xF8) == 0xF0)
-      need_ = 3, cp_ = b & 0x07;
+      need_ = 3, cp_ = b & 0x07, least_ = 0x10000;
     else
       return 0xFFFD;
     return 0;
@@ -112,6 +116,7 @@ class Utf8 {
  private:
   int need_ = 0;
   char32_t cp_ = 0;
+  char32_t least_ = 0;  // the smallest code point the sequence under way may give
 };
 
 // Linux key codes of the modifiers, and what they stand for in a console's key state.

@@ -272,5 +272,18 @@ TEST_F(Device, TransportsACommandCantUseAreUsageErrors) {
   EXPECT_EQ(fos.open_handles(), 0);
 }
 
+// A device names itself: a line break or an escape sequence in its texts must neither
+// split its line nor reach the terminal as such.
+TEST_F(Device, PortsShowsADevicesControlCharactersAsCodes) {
+  host.windows = false;
+  host.list_ports = [](std::vector<SerialPortInfo>* ports, std::string*) {
+    ports->push_back(
+        {"/dev/ttyACM0", "x", PortTransport::usb, 0x0ABC, 0x21, "", "Card\n\x1b[2Jreader", ""});
+    return true;
+  };
+  EXPECT_EQ(run({"ports"}), kExitOk);
+  EXPECT_EQ(out.str(), "/dev/ttyACM0  usb  0abc:0021  Card\\x0a\\x1b[2Jreader  (x)\n");
+}
+
 }  // namespace
 }  // namespace msr::profile
