@@ -3,10 +3,25 @@
 #   msr_wine_env BUILD_DIR   exports WINEPREFIX and friends for that build tree
 #   msr_wine_prefix          makes the prefix once (reused afterwards)
 #   msr_xvfb                 starts a private Xvfb, exports DISPLAY, sets xvfb_pid
+#   msr_runs_32bit           whether this machine runs 32-bit programs at all
+
+# A kernel without IA-32 emulation runs no 32-bit program, 32-bit Wine included ("Exec
+# format error"). The product is 32-bit, so there the system tests run the x86-64 build of
+# the same sources under 64-bit Wine (scripts/test says so).
+msr_runs_32bit() {
+  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
 
 msr_wine_env() {
   local build_dir
   build_dir="$(cd "$1" && pwd)"
+  if ! msr_runs_32bit; then
+    case ":$PATH:" in
+      *":$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-only:"*) ;;
+      *) export PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-only:$PATH" ;;
+    esac
+    export WINELOADER=/usr/lib/wine/wine64
+  fi
   export WINEPREFIX="$build_dir/wineprefix"
   export WINEARCH=win64
   export WINEDEBUG="${WINEDEBUG:--all}"
@@ -17,7 +32,8 @@ msr_wine_env() {
 msr_wine_prefix() {
   # A prefix made before 32-bit Wine was installed has no WoW64 half, and 32-bit programs
   # fail in it to load kernel32.dll: make it anew.
-  if [ -f "$WINEPREFIX/.msr-ready" ] && [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  if [ -f "$WINEPREFIX/.msr-ready" ] &&
+     { [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || ! msr_runs_32bit; }; then
     return 0
   fi
   rm -rf "$WINEPREFIX"

@@ -20,11 +20,44 @@ TOOLS = BUILD / "tools"
 PREFIX = BUILD / "wineprefix"
 DRIVE_C = PREFIX / "drive_c"
 LOG = DRIVE_C / "msr.log"
-# The program is 32-bit: its %p prints a handle or an address as 8 hexadecimal digits.
-PTR = "[0-9A-Fa-f]{8}"
-NULL = "0" * 8
+# The 32-bit product as it ships, whichever build the tests run.
+PRODUCT = Path(os.environ.get("MSR_PRODUCT_BUILD_DIR", SOURCE / "build" / "windows"))
 # The 64-bit loader, for what must run 64-bit (the service manager's kernel drivers).
 WINE64 = "/usr/lib/wine/wine64" if Path("/usr/lib/wine/wine64").exists() else "wine64"
+# A kernel without IA-32 emulation runs no 32-bit program, 32-bit Wine included. The tests
+# then run the x86-64 build of the same sources (scripts/test builds it) under 64-bit Wine,
+# and "wine" is that loader; what only a started 32-bit program can show is skipped.
+def _runs_32bit():
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], **QUIET_RUN).returncode == 0
+    except OSError:  # "Exec format error", or no 32-bit Wine at all
+        return False
+
+
+QUIET_RUN = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+             "stderr": subprocess.DEVNULL}
+RUNS_32BIT = _runs_32bit()
+NO_32BIT = "this machine's kernel runs no 32-bit programs (no IA-32 emulation)"
+if not RUNS_32BIT:
+    os.environ["PATH"] = f"{SOURCE / 'scripts' / 'wine64-only'}:{os.environ.get('PATH', '')}"
+    os.environ["WINELOADER"] = WINE64
+
+
+def _pe_bits(exe):
+    """32 or 64, from the PE header's machine field (32 when the file can't be read)."""
+    try:
+        data = exe.read_bytes()[:4096]
+        pe = int.from_bytes(data[0x3C:0x40], "little")
+        return 64 if int.from_bytes(data[pe + 4:pe + 6], "little") == 0x8664 else 32
+    except (OSError, ValueError):
+        return 32
+
+
+# %p prints a handle or an address as 8 hexadecimal digits in the 32-bit program, 16 in
+# the x86-64 build.
+BITS = _pe_bits(EXE)
+PTR = "[0-9A-Fa-f]{%d}" % (BITS // 4)
+NULL = "0" * (BITS // 4)
 WINDOWS_INI = DRIVE_C / "windows" / "tvrnmsr.ini"
 
 

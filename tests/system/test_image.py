@@ -34,7 +34,7 @@ class ImageTest(unittest.TestCase):
         for name, subsystem, _ in PROGRAMS:
             with self.subTest(program=name):
                 run = subprocess.run([sys.executable, str(rig.SOURCE / "scripts" / "check-image"),
-                                      "--subsystem", subsystem, str(rig.BUILD / name)],
+                                      "--subsystem", subsystem, str(rig.PRODUCT / name)],
                                      capture_output=True, text=True)
                 self.assertEqual(run.stdout + run.stderr, "")
                 self.assertEqual(run.returncode, 0)

@@ -13,7 +13,7 @@ WMR, T8042, VERSION, TOUCH = 0x80FF0024, 0x80FF0038, 0x80FF0040, 0x000F0054
 SETTINGS = bytes([0x86, 0x19, 0x25, 0x3F, 0x3B, 0x3B, 0x02, 0x56,
                   0x81, 0x02, 0, 0, 0, 0, 0])
 BASE = list(SETTINGS[:8])
-INVALID = "f" * 8  # INVALID_HANDLE_VALUE as the 32-bit program prints it
+INVALID = "f" * (rig.BITS // 4)  # INVALID_HANDLE_VALUE as the program prints it
 # msvcrt prints %p in upper case on Windows, Wine's in lower case.
 HANDLE = rig.PTR
 

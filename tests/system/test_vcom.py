@@ -35,7 +35,7 @@ def ini_bytes(kq1):
 def normalise(log):
     """The log's lines with handles and times made comparable."""
     # Windows' msvcrt prints %p in upper case; Wine's prints it in lower case.
-    text = re.sub(r"\b[Ff]{8}\b", "INVALID", log)
+    text = re.sub(r"\b[Ff]{%d}\b" % (rig.BITS // 4), "INVALID", log)
     text = re.sub(rf"\b{rig.PTR}\b", "H", text)
     text = re.sub(r"(tm=|at )\d+", r"\1T", text)
     return text.split("\r\n")
