@@ -310,8 +310,14 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   const SaveOutcome saved = usb ? save_usb() : save_vcom();
   if (!saved.ok()) {
     const std::string port = usb ? std::string() : host.port_name(before.com);
-    std::string text = save_failure_text(saved, port);
-    for (std::size_t at; (at = text.find("\n\n")) != std::string::npos;) text.replace(at, 2, " ");
+    std::string text;  // one line: its paragraphs joined
+    for (const char c : save_failure_text(saved, port)) {
+      if (c != '\n') {
+        text += c;
+      } else if (!text.empty() && text.back() != ' ') {
+        text += ' ';
+      }
+    }
     return device_failure(io, false, host, a.target, kExitReaderFailed, text);
   }
   bool switches = false;
