@@ -83,12 +83,9 @@ SaveOutcome save_usb() {
 
 SaveOutcome save_vcom() {
   SaveOutcome o;
-  const std::int32_t named = g_shell.cport;
-  if (g_vcom.read_port != 0) g_shell.cport = g_vcom.read_port;
-  o.port = g_shell.cport;
+  o.port = g_vcom.read_port != 0 ? g_vcom.read_port : g_shell.cport;
   g_vcom.last_write = ComWrite::not_tried;
   g_transports.setcom(1);
-  g_shell.cport = named;
   switch (g_vcom.last_write) {
     case ComWrite::written:
       return o;

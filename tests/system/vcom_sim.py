@@ -203,7 +203,7 @@ class Reader:
         args = [str(READER_EXE), "--state", str(self.state_path), "--record",
                 str(self.record_path), "--swipe", str(self.swipe_path)]
         args += [f"{k}={self._text(k, v)}" for k, v in state.items()]
-        args += ["--stray", stray] if stray else []
+        args += ["--stray", str(stray)] if stray else []
         # Complaints go to a file: a pipe nobody reads would stall the reader once full.
         self.stderr_path = self.directory / "stderr"
         with open(self.stderr_path, "w") as err:

@@ -81,8 +81,12 @@ int chkcom(int mode) {
   unsigned char reply[32] = {};
   char port[16] = {};
   int found = -1;
+  // A write after a read goes only to the port that was read: another port may hold
+  // another reader, whose settings nobody has seen.
+  const int only = mode != 0 ? g_vcom.read_port : 0;
   // Highest first: a reader added later usually gets the highest number.
   for (int n = end - 1; n >= first; --n) {
+    if (only != 0 && n != only) continue;
     std::snprintf(port, sizeof port, "%d", n);
     g_vcom.hComTab[n] = opencom(port);
     if (g_vcom.hComTab[n] == invalid_handle()) continue;
