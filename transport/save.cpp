@@ -44,6 +44,8 @@ const char* holds_name(Holds h) {
   }
 }
 
+SaveOutcome save_usb_blocks();
+
 SaveOutcome logged(SaveOutcome o, const char* what) {
   if (!o.ok()) log_write(" save failed: %s, reader holds %s \n", what, holds_name(o.holds));
   return o;
@@ -52,6 +54,17 @@ SaveOutcome logged(SaveOutcome o, const char* what) {
 }  // namespace
 
 SaveOutcome save_usb() {
+  // A sequence that can't open the reader clears usb; the reader is still a USB reader,
+  // and a save tried again must go the same way.
+  const std::int32_t usb = g_shell.usb;
+  const SaveOutcome o = save_usb_blocks();
+  g_shell.usb = usb;
+  return o;
+}
+
+namespace {
+
+SaveOutcome save_usb_blocks() {
   SaveOutcome o;
   const int base = g_transports.setusb(1);
   if (!usb_failed(base)) {
@@ -80,6 +93,8 @@ SaveOutcome save_usb() {
   return logged(o, o.failure == SaveFailure::unreachable ? "no reader answered"
                                                          : "base block (p2j, mr1..mr7)");
 }
+
+}  // namespace
 
 SaveOutcome save_vcom() {
   SaveOutcome o;

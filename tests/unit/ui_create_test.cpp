@@ -354,7 +354,8 @@ TEST_F(UiWindow, FailedSaveRestoresTheBaseBlockAndKeepsTheWindow) {
   g_usb.base_as_read[0] = 0x11;
   std::vector<int> written;  // p2j of each base-block write
   g_transports.setusb = [&](int) { return written.push_back(blk().p2j), g_usb.written = true, 0; };
-  g_transports.setusb1 = [](int) { return g_usb.written = false, 9; };  // refused
+  // Refused, and usb cleared as a sequence that can't open the reader clears it.
+  g_transports.setusb1 = [](int) { return g_shell.usb = 0, g_usb.written = false, 9; };
   f.Button2->user_click();
   EXPECT_EQ(written, (std::vector<int>{edited, 0x11}));
   ASSERT_EQ(fos.message_boxes.size(), 1u);
@@ -367,6 +368,7 @@ TEST_F(UiWindow, FailedSaveRestoresTheBaseBlockAndKeepsTheWindow) {
   EXPECT_EQ(blk().p2j, edited);
   g_transports.setusb1 = [](int) { return 0; };
   f.Button2->user_click();
+  EXPECT_EQ(written.size(), 3u);  // tried again the same way
   EXPECT_TRUE(f.Closed());
 }
 

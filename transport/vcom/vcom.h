@@ -40,7 +40,8 @@ struct ComRange {
 ComRange com_range();
 
 // Probes the ports and reads (mode 0) or writes (any other mode) the settings on the
-// first, highest, port that answers; after a read, a write probes only the port read. 1 when usb is set and nothing was done, else 0.
+// first, highest, port that answers; after a read, a write probes only the port read. 1 when usb is
+// set and nothing was done, else 0.
 int chkcom(int mode);
 // chkcom, then the status text and vcom from what mr7 says; 1 when no reader was read
 // (mr7 is 0) and nofail is clear, else 0. Flushes the log.
