@@ -13,6 +13,7 @@
 #include "profile/json.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
+#include "transport/save.h"
 #include "transport/transports.h"
 
 namespace msr::profile {
@@ -303,26 +304,30 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   load_block(blk(), file->data());
   blk().mr7 = firmware;
 
-  bool switches = false;
   const bool usb = a.target.transport == Transport::usb;
-  if (usb) {
-    if (g_transports.setusb(1) != 0) {
-      return device_failure(io, false, host, a.target, kExitReaderFailed,
-                            "the USB HID reader did not take the base block (SetMrStateBuf or "
-                            "CloseUSB failed)");
+  if (!usb) g_shell.cport = before.com;  // the reader just read, not whichever answers first now
+  // Both blocks or neither: the same save as the window's, from the read just made.
+  const SaveOutcome saved = usb ? save_usb() : save_vcom();
+  if (!saved.ok()) {
+    const std::string port = usb ? std::string() : host.port_name(before.com);
+    std::string text;  // one line: its paragraphs joined
+    for (const char c : save_failure_text(saved, port)) {
+      if (c != '\n') {
+        text += c;
+      } else if (!text.empty() && text.back() != ' ') {
+        text += ' ';
+      }
     }
+    return device_failure(io, false, host, a.target, kExitReaderFailed, text);
+  }
+  bool switches = false;
+  if (usb) {
     if (!before.extended) {
       notes += "kq1..kq7: not written, this USB HID reader has no extended block\n";
-    } else if (g_transports.setusb1(1) != 0) {
-      return device_failure(io, false, host, a.target, kExitReaderFailed,
-                            "the USB HID reader took the base block but not the extended block "
-                            "(SetMrState1 or CloseUSB failed)");
     }
     // setusb1 follows the block with the reset that moves the reader to its vCOM side.
     switches = before.extended && before.cif && vcomif(*file);
   } else {
-    g_shell.cport = before.com;  // the reader just read, not whichever answers first now
-    g_transports.setcom(1);
     notes += "kq2..kq7: not written, a virtual COM port takes the base block and kq1\n";
     // setcom follows the block with the reset that moves the reader to its HID side.
     switches = before.cif && !vcomif(*file);

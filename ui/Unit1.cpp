@@ -14,6 +14,7 @@
 #include "platform/os.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
+#include "transport/save.h"
 #include "transport/usb/usb.h"
 #include "transport/vcom/vcom.h"
 #include "ui/form1_layout.h"
@@ -626,11 +627,21 @@ void TForm1::StaticText2Click(TObject*) {
 void TForm1::Button2Click(TObject*) {
   Button2->SetEnabled(false);
   os().Beep(1000, 100);
-  if (g_shell.usb != 0) {
-    g_transports.setusb(1);
-    g_transports.setusb1(1);
-  } else if (g_shell.vcom != 0) {
-    g_transports.setcom(1);
+  if (g_shell.usb != 0 || g_shell.vcom != 0) {
+    const SaveOutcome o = g_shell.usb != 0 ? save_usb() : save_vcom();
+    if (!o.ok()) {
+      // The window stays with the user's edits, so that the reader can be plugged back
+      // in and the save tried again, or the run cancelled.
+      const std::string port = o.port > 0 ? "COM" + std::to_string(o.port) : std::string();
+      std::string text = save_failure_text(o, port) + "\n\n";
+      text += o.failure == SaveFailure::answers_differently
+                  ? "Close this window and start again to see what the reader holds."
+                  : "Your changes are still in this window: check the reader, then press "
+                    "Save & Exit again, or Cancel & Exit.";
+      Application.MessageBox(text.c_str(), kAppTitle, w32::kMbOk | w32::kMbIconWarning);
+      Button2->SetEnabled(true);
+      return;
+    }
   } else if (blk().mr7 > 85) {
     g_transports.setps2();
   } else if (log_on()) {

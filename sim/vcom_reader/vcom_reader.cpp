@@ -1,7 +1,8 @@
 // Plays a magnetic stripe reader attached as a virtual COM port, on a pseudo-terminal, so
 // that msrsetup.exe under Wine can find it, read it and program it.
 //
-//   vcom_reader --state FILE --record FILE [--pts-file FILE] [--swipe FILE] [KEY=VALUE ...]
+//   vcom_reader --state FILE --record FILE [--pts-file FILE] [--swipe FILE] [--stray HEX]
+//               [KEY=VALUE ...]
 //
 // The simulated reader's configuration and its behaviour live in the state file, one
 // KEY=VALUE per line, read again before every command so that a test can change it while
@@ -13,6 +14,7 @@
 //   readlen=N                 bytes sent for the settings read (16 = the whole record)
 //   querylen=N                bytes sent for each query (5)
 //   delay=MS                  waits this long before each answer
+//   answers=N                 answers N more commands, then falls silent (-1: no limit)
 //   writes=N, resets=N        settings writes and resets taken so far
 // KEY=VALUE arguments on the command line are written into the state file at start.
 // Every command received is appended to the record file as one line of hex bytes; bytes
@@ -34,6 +36,8 @@
 //   hangup=N                  after N characters the reader is unplugged: the line closes
 //                             and the program ends (SWIPE.done is written first)
 // A signal without a swipe file only ends an endless swipe.
+// --stray HEX puts those bytes on the line at start, waiting for whoever reads first, as a
+// swipe's first character or line noise would.
 // The slave path of the pseudo-terminal is printed on stdout ("pts=/dev/pts/N") and
 // written to the pts file. SIGTERM, SIGINT and SIGHUP end the program cleanly.
 #include <fcntl.h>
@@ -89,6 +93,7 @@ struct State {
   int readlen = 16;
   int querylen = 5;
   int delay = 0;
+  long answers = -1;
   long writes = 0;
   long resets = 0;
 };
@@ -127,6 +132,8 @@ bool apply(State& s, const std::string& key, const std::string& value) {
     s.querylen = static_cast<int>(v);
   else if (key == "delay" && in(0, 600000))
     s.delay = static_cast<int>(v);
+  else if (key == "answers" && v >= -1)
+    s.answers = v;
   else if (key == "writes" && v >= 0)
     s.writes = v;
   else if (key == "resets" && v >= 0)
@@ -172,7 +179,7 @@ bool save_state(const std::string& path, const State& s) {
   }
   out << "jis=" << s.jis << "\ncif=" << s.cif << "\nsilent=" << s.silent
       << "\nreadlen=" << s.readlen << "\nquerylen=" << s.querylen << "\ndelay=" << s.delay
-      << "\nwrites=" << s.writes << "\nresets=" << s.resets << '\n';
+      << "\nanswers=" << s.answers << "\nwrites=" << s.writes << "\nresets=" << s.resets << '\n';
   std::string tmp = path + ".tmp";
   {
     std::ofstream f(tmp, std::ios::trunc);
@@ -293,7 +300,11 @@ class Reader {
       ++s.resets;
       save_state(state_path_, s);
     }
-    if (s.silent || reply.empty()) return;
+    if (s.silent || reply.empty() || s.answers == 0) return;
+    if (s.answers > 0) {
+      --s.answers;
+      save_state(state_path_, s);
+    }
     if (s.delay > 0) pause_ms(s.delay, open_mask_);
     if (!g_stop) write_all(master_, reply);
   }
@@ -480,16 +491,18 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string state_path, record_path, pts_file, swipe_path;
+  std::string state_path, record_path, pts_file, swipe_path, stray_hex;
   std::vector<std::pair<std::string, std::string>> sets;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     std::string key, value;
-    if ((a == "--state" || a == "--record" || a == "--pts-file" || a == "--swipe") &&
+    if ((a == "--state" || a == "--record" || a == "--pts-file" || a == "--swipe" ||
+         a == "--stray") &&
         i + 1 < argc) {
       (a == "--state"    ? state_path
        : a == "--record" ? record_path
        : a == "--swipe"  ? swipe_path
+       : a == "--stray"  ? stray_hex
                          : pts_file) = argv[++i];
     } else if (a.rfind("--", 0) != 0 && split_pair(a, key, value)) {
       sets.emplace_back(key, value);
@@ -551,6 +564,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  Bytes stray;
+  if (!stray_hex.empty() && !parse_hex_bytes(stray_hex, stray)) return usage();
+  write_all(master, stray);
 
   if (!pts_file.empty()) {
     std::ofstream f(pts_file, std::ios::trunc);

@@ -203,7 +203,7 @@ def swipe_when_waiting(proc, reader, swipe, timeout=90):
 class Reader:
     """One simulated reader: the vcom_reader process, its state file and its record."""
 
-    def __init__(self, port, directory, **state):
+    def __init__(self, port, directory, stray=None, **state):
         check_built([READER_EXE])
         self.port = port
         self.directory = Path(directory)
@@ -217,6 +217,7 @@ class Reader:
         args = [str(READER_EXE), "--state", str(self.state_path), "--record",
                 str(self.record_path), "--swipe", str(self.swipe_path)]
         args += [f"{k}={self._text(k, v)}" for k, v in state.items()]
+        args += ["--stray", str(stray)] if stray else []
         # Complaints go to a file: a pipe nobody reads would stall the reader once full.
         self.stderr_path = self.directory / "stderr"
         with open(self.stderr_path, "w") as err:
@@ -338,9 +339,10 @@ class VcomPorts:
     def __exit__(self, *exc):
         self.close()
 
-    def reader(self, port, **state):
-        """Starts a simulated reader for COM`port` (mapped by the next `apply()`)."""
-        r = Reader(port, self.directory / f"com{port}", **state)
+    def reader(self, port, stray=None, **state):
+        """Starts a simulated reader for COM`port` (mapped by the next `apply()`); `stray`
+        (hex) waits on its line from the start."""
+        r = Reader(port, self.directory / f"com{port}", stray, **state)
         self.readers[port] = r
         self.devices[port] = r.pts
         return r

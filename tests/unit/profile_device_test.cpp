@@ -213,21 +213,35 @@ TEST_F(Device, VcomWriteGoesToThePortItReadAndLeavesTheFirmwareOut) {
   EXPECT_NE(out.str().find("inter_character_delay: intended 2, found 0"), std::string::npos);
 }
 
+// A vCOM reader that answers its first `answered` commands, then nothing.
+struct Fading : vcomtest::Reader {
+  explicit Fading(std::size_t answered) : answered(answered) {}
+  bool read(void* b, std::uint32_t n, std::uint32_t* got) override {
+    if (writes.size() > answered) return *got = 0, true;
+    return Reader::read(b, n, got);
+  }
+  std::size_t answered;
+};
+
 TEST_F(Device, AReaderThatStopsAnsweringDuringAWriteExitsFour) {
   lib.set_buf = 5;
   EXPECT_EQ(run({"write", file("w.ini", kHeld), "--usb"}), kExitReaderFailed);
-  EXPECT_NE(err.str().find("did not take the base block"), std::string::npos);
-  // A vCOM reader that falls silent once it has been read and written.
-  struct Fading : vcomtest::Reader {
-    bool read(void* b, std::uint32_t n, std::uint32_t* got) override {
-      if (writes.size() > 5) return *got = 0, true;
-      return Reader::read(b, n, got);
-    }
-  };
+  EXPECT_NE(err.str().find("did not take the new settings"), std::string::npos);
+  // A vCOM reader that falls silent once it has been read and written: it took the write.
   fos.serialcomm = {{{"\\Device\\Serial0", "COM5"}}};
-  fos.add_device(vcomtest::com_path(5), std::make_shared<Fading>());
+  fos.add_device(vcomtest::com_path(5), std::make_shared<Fading>(5));
   EXPECT_EQ(run({"write", file("w.ini", kHeld), "--vcom"}), kExitReaderFailed);
   EXPECT_NE(err.str().find("did not answer the read-back"), std::string::npos) << err.str();
+}
+
+TEST_F(Device, NoWroteWhenTheReaderFallsSilentBeforeTheWrite) {
+  fos.serialcomm = {{{"\\Device\\Serial0", "COM5"}}};
+  auto r = std::make_shared<Fading>(3);  // the read and its two queries, then nothing
+  fos.add_device(vcomtest::com_path(5), r);
+  EXPECT_EQ(run({"write", file("w.ini", kHeld), "--vcom"}), kExitReaderFailed);
+  EXPECT_EQ(out.str().find("wrote"), std::string::npos) << out.str();
+  EXPECT_NE(err.str().find("COM5 did not answer, so nothing was written"), std::string::npos);
+  EXPECT_EQ(r->writes.size(), 4u);  // no settings write after the unanswered read
 }
 
 struct Ps2Case {
