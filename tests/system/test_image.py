@@ -42,7 +42,7 @@ class ImageTest(unittest.TestCase):
     def test_manifest_and_version_resource(self):
         for name, _, dependencies in PROGRAMS:
             with self.subTest(program=name):
-                image = read_image(rig.BUILD / name)
+                image = read_image(rig.PRODUCT / name)
                 root = ET.fromstring(image["resources"][(RT_MANIFEST, 1)])
                 self.assertEqual(root.find(V1 + "assemblyIdentity").get("version"), VERSION + ".0")
                 levels = [(e.get("level"), e.get("uiAccess")) for e in root.iter()

@@ -66,7 +66,7 @@ class InstallerTest(rig.WineTestCase):
         # Twice unsigned, then signed: the same version in new bytes.
         for n, signing in ((1, []), (2, []), (3, ["--sign", str(key), "--cert", str(chain)])):
             out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build",
-                                  str(rig.BUILD), "--out", str(cls.dist / str(n) / "p.zip"),
+                                  str(rig.PRODUCT), "--out", str(cls.dist / str(n) / "p.zip"),
                                   *signing], check=True, capture_output=True, text=True).stdout
             sums.append(out.splitlines()[3])
         cls.sums = sums
@@ -131,9 +131,10 @@ class InstallerTest(rig.WineTestCase):
         self.assertEqual(msiexec("/i", f"Z:{self.msi}", "/qn"), 0)
         files = sorted(str(p.relative_to(FOLDER)) for p in FOLDER.rglob("*") if p.is_file())
         self.assertEqual(files, PAYLOAD)
-        self.assertEqual((FOLDER / "msrsetup.exe").read_bytes(), rig.EXE.read_bytes())
-        run = rig.run_exe(["--version"], FOLDER, exe=FOLDER / "msrprofile.exe")
-        self.assertEqual(run.stdout.decode().strip(), "msrprofile " + VERSION)
+        self.assertEqual((FOLDER / "msrsetup.exe").read_bytes(), (rig.PRODUCT / "msrsetup.exe").read_bytes())
+        if rig.RUNS_32BIT:  # the installed programs are the 32-bit product
+            run = rig.run_exe(["--version"], FOLDER, exe=FOLDER / "msrprofile.exe")
+            self.assertEqual(run.stdout.decode().strip(), "msrprofile " + VERSION)
 
         self.assertEqual(msiexec("/i", f"Z:{self.newer}", "/qn"), 0)
         self.assertEqual(msiexec("/i", f"Z:{self.msi}", "/qn"), 1603)

@@ -23,7 +23,7 @@ class PackageTest(rig.WineTestCase):
         super().setUpClass()
         cls.dist = Path(tempfile.mkdtemp(prefix="package-", dir=rig.BUILD))
         cls.zip = cls.dist / "msrsetup-win32.zip"
-        subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
+        subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.PRODUCT),
                         "--out", str(cls.zip)], check=True, stdout=subprocess.DEVNULL)
 
     @classmethod
@@ -51,11 +51,12 @@ class PackageTest(rig.WineTestCase):
         listed = [line.split("  ", 1)[1] for line in
                   (self.folder / "SHA256SUMS").read_text().splitlines()]
         self.assertEqual(listed, self.names[:-1])
-        self.assertEqual((self.folder / "msrsetup.exe").read_bytes(), rig.EXE.read_bytes())
+        self.assertEqual((self.folder / "msrsetup.exe").read_bytes(), (rig.PRODUCT / "msrsetup.exe").read_bytes())
         # cmd.exe needs CR LF line ends in a script, whatever the checkout has.
         self.assertTrue(all(line.endswith(b"\r\n") for line in
                             (self.folder / "program-reader.cmd").read_bytes().splitlines(True)))
 
+    @unittest.skipUnless(rig.RUNS_32BIT, rig.NO_32BIT)
     def test_unpacked_program_programs_a_usb_reader(self):
         # The reader's library goes beside the program, as a technician installs it; the
         # program is started from another folder.
@@ -68,6 +69,7 @@ class PackageTest(rig.WineTestCase):
         self.assertEqual(reader.state()["base"], list(SETTINGS[:7]) + [0x13])
         self.assertEqual(reader.names(), ["SetID", "OpenUSB", "SetMrStateBuf", "CloseUSB"])
 
+    @unittest.skipUnless(rig.RUNS_32BIT, rig.NO_32BIT)
     def test_fleet_script_programs_the_reader_from_a_shipped_profile(self):
         reader = usb_sim.Reader(rig.workdir("pkgsim"))
         usb_sim.install(self.folder, exe=False)
@@ -112,7 +114,7 @@ class SigningTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as tmp:
             d = Path(tmp)
             key, chain = throwaway_signer(d)
-            out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
+            out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.PRODUCT),
                                   "--out", str(d / "m.zip"), "--sign", str(key),
                                   "--cert", str(chain)],
                                  check=True, capture_output=True, text=True).stdout
@@ -137,7 +139,7 @@ class SigningTest(unittest.TestCase):
             openssl("genpkey", "-algorithm", "RSA", "-out", "other.key", cwd=d)
             (d / "dist").mkdir()
             (d / "dist" / "m.zip").write_bytes(b"the previous run's")
-            run = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
+            run = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.PRODUCT),
                                   "--out", str(d / "dist" / "m.zip"), "--sign", str(d / "other.key"),
                                   "--cert", str(chain)], capture_output=True, text=True)
             self.assertEqual(run.returncode, 2)
