@@ -37,8 +37,6 @@ const char* holds_name(Holds h) {
       return "old";
     case Holds::new_base_old_ext:
       return "new base, old extended";
-    case Holds::old_base_new_ext:
-      return "old base, new extended";
     default:
       return "unknown";
   }
@@ -65,33 +63,25 @@ SaveOutcome save_usb() {
 namespace {
 
 SaveOutcome save_usb_blocks() {
+  // A block counts as taken when its write entry point answered 0, even when closing the
+  // reader failed afterwards: putting the base block back then would make the half
+  // configuration this is here to prevent.
   SaveOutcome o;
   const int base = g_transports.setusb(1);
-  if (!usb_failed(base)) {
-    // Silent mode reads nothing first, so ext_f is 0 there and setusb1 writes nothing.
-    const bool ext_asked = g_usb.ext_f != 0;
-    if (!usb_failed(g_transports.setusb1(1)) || !ext_asked) return o;
-    o.failure = SaveFailure::extended_block;
-    const bool ext_taken = g_usb.written;
-    o.restore_tried = true;
-    o.restore_ok = restore_base();
-    if (o.restore_ok) {
-      o.holds = ext_taken ? Holds::old_base_new_ext : Holds::old_settings;
-    } else {
-      o.holds = ext_taken ? Holds::new_settings : Holds::new_base_old_ext;
-    }
-    return logged(o, "extended block (kq1..kq7)");
+  if (usb_failed(base) && !g_usb.written) {
+    o.failure = g_usb.opened ? SaveFailure::base_block : SaveFailure::unreachable;
+    o.holds = Holds::old_settings;
+    return logged(o, o.failure == SaveFailure::unreachable ? "no reader answered"
+                                                           : "base block (p2j, mr1..mr7)");
   }
-  const bool base_taken = g_usb.written;  // refused by CloseUSB only, after the write
-  o.failure = g_usb.opened || base_taken ? SaveFailure::base_block : SaveFailure::unreachable;
-  o.holds = Holds::old_settings;
-  if (base_taken) {
-    o.restore_tried = true;
-    o.restore_ok = restore_base();
-    if (!o.restore_ok) o.holds = Holds::new_base_old_ext;
-  }
-  return logged(o, o.failure == SaveFailure::unreachable ? "no reader answered"
-                                                         : "base block (p2j, mr1..mr7)");
+  // Silent mode reads nothing first, so ext_f is 0 there and setusb1 writes nothing.
+  const bool ext_asked = g_usb.ext_f != 0;
+  if (!usb_failed(g_transports.setusb1(1)) || !ext_asked || g_usb.written) return o;
+  o.failure = SaveFailure::extended_block;
+  o.restore_tried = true;
+  o.restore_ok = restore_base();
+  o.holds = o.restore_ok ? Holds::old_settings : Holds::new_base_old_ext;
+  return logged(o, "extended block (kq1..kq7)");
 }
 
 }  // namespace
@@ -163,9 +153,6 @@ std::string save_failure_text(const SaveOutcome& o, const std::string& port_name
       break;
     case Holds::new_base_old_ext:
       text += "\n\nThe reader now holds the new basic settings and its previous extended settings.";
-      break;
-    case Holds::old_base_new_ext:
-      text += "\n\nThe reader now holds its previous basic settings and the new extended settings.";
       break;
     case Holds::new_settings:
       text += "\n\nThe reader now holds the new settings.";

@@ -16,7 +16,7 @@ enum class SaveFailure {
   switch_not_sent,      // the settings went, the reset that switches the interface did not
 };
 
-enum class Holds { new_settings, old_settings, new_base_old_ext, old_base_new_ext, unknown };
+enum class Holds { new_settings, old_settings, new_base_old_ext, unknown };
 
 struct SaveOutcome {
   SaveFailure failure = SaveFailure::none;
