@@ -11,6 +11,9 @@ inline constexpr int kComSlots = 299;  // COM port numbers 0..298 have a slot
 struct VcomState {
   Handle hComTab[kComSlots];  // one slot per COM port number 0..298
   char cportStr[8] = {};      // port text of the last successful read
+  // The first port the last probe found held by another program (opening it was denied),
+  // 0 for none: where no reader answered, that may be why.
+  int busy_com = 0;
   VcomState() {
     for (Handle& h : hComTab) h = invalid_handle();
   }
