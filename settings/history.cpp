@@ -170,14 +170,19 @@ std::string keep_history(const std::string& folder, const HistoryRecord& record,
   if (!make_folders(folder, why)) return "";
   const long now = os().time();
   std::string stem = utc_text(now, "%Y%m%dT%H%M%SZ") + "_" + record.transport;
-  if (record.transport != "usb") stem += "_" + history_port_key(record.port);
+  if (record.transport != "usb") {
+    stem += '_';
+    stem += history_port_key(record.port);
+  }
   char firmware[8];
   std::snprintf(firmware, sizeof firmware, "_fw%02X", record.bytes[7]);
   stem += firmware;
   const std::string text = entry_text(record, now);
   // Two writes within a second to one reader get the same time: number the later ones.
   for (int n = 1; n <= kHistoryKept; ++n) {
-    const std::string path = join(folder, stem + (n == 1 ? "" : "_" + std::to_string(n)) + ".toml");
+    std::string name = stem;
+    if (n > 1) name += '_' + std::to_string(n);
+    const std::string path = join(folder, name + ".toml");
     std::string problem;
     if (write_new(path, text, &problem)) {
       prune(folder);
@@ -198,6 +203,23 @@ bool keep_history(const HistoryRecord& record, std::string* path, std::string* w
   if (folder.empty()) return false;
   *path = keep_history(folder, record, why);
   return !path->empty();
+}
+
+HistoryRecord window_record(const SettingsBlock& read, const std::string& transport,
+                            const std::string& port, bool extended) {
+  HistoryRecord r;
+  r.transport = transport;
+  r.port = transport == "usb" ? "" : port;
+  store_block(read, r.bytes.data());
+  const bool usb = transport == "usb";
+  r.read = static_cast<std::uint16_t>((1u << kBaseBlockSize) - 1);  // p2j, mr1..mr7
+  if (!usb || extended) r.read |= 1u << 8;                          // kq1
+  if (usb && extended) r.read |= 1u << 9;                           // kq2
+  for (int i = 0; i < kBlockSize; ++i) {
+    if (!(r.read & (1u << i))) r.bytes[i] = 0;
+  }
+  r.by = "msrsetup Save";
+  return r;
 }
 
 std::vector<HistoryEntry> list_history(const std::string& folder) {

@@ -46,6 +46,12 @@ std::string keep_history(const std::string& folder, const HistoryRecord& record,
 // False, with `why` for the log, when it could not; the save goes on either way.
 bool keep_history(const HistoryRecord& record, std::string* path, std::string* why);
 
+// What the window read when it opened, as Save keeps it: over USB ("usb", `extended`: the
+// reader answered for kq1 and kq2 too) or virtual COM ("vcom", `port` "COM5"): the base
+// block and kq1.
+HistoryRecord window_record(const SettingsBlock& read, const std::string& transport,
+                            const std::string& port, bool extended);
+
 // The entries in `folder`, newest first; files whose names are no entry's are left out.
 std::vector<HistoryEntry> list_history(const std::string& folder);
 

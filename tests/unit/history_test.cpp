@@ -79,6 +79,27 @@ TEST_F(History, AFolderThatCantBeMadeKeepsNothing) {
   EXPECT_NE(why.find("C:\\taken"), std::string::npos);
 }
 
+TEST(HistoryWindowRecord, KeepsOnlyWhatTheWindowRead) {
+  SettingsBlock b{};
+  b.kq1 = 0x81, b.kq2 = 0x05, b.kq3 = 0x33;
+  // transport, extended block, the bytes kept from kq1 on
+  const struct {
+    const char* transport;
+    bool extended;
+    std::uint16_t read;
+    std::uint8_t kq1, kq2, kq3;
+  } rows[] = {{"vcom", false, 0x1FF, 0x81, 0, 0},
+              {"usb", true, 0x3FF, 0x81, 0x05, 0},
+              {"usb", false, 0x0FF, 0, 0, 0}};
+  for (const auto& row : rows) {
+    const HistoryRecord r = window_record(b, row.transport, "COM5", row.extended);
+    EXPECT_EQ(r.read, row.read) << row.transport;
+    EXPECT_EQ((std::vector<int>{r.bytes[8], r.bytes[9], r.bytes[10]}),
+              (std::vector<int>{row.kq1, row.kq2, row.kq3}));
+    EXPECT_EQ(r.port, std::string(row.transport) == "usb" ? "" : "COM5");
+  }
+}
+
 TEST(HistoryPortKey, NeverADeviceNameOrAPath) {
   EXPECT_EQ(history_port_key("/dev/ttyACM0"), "dev-ttyACM0");
   EXPECT_EQ(history_port_key("COM5"), "COM5");
