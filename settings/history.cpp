@@ -34,8 +34,10 @@ bool make_folders(const std::string& folder, std::string* why) {
     const std::string part = folder.substr(0, at);
     if (part.size() == 2 && part[1] == ':') continue;  // a drive
     if (os().CreateDirectoryA(part.c_str()) || is_folder(part)) continue;
-    *why =
-        "the folder " + part + " can't be made (error " + std::to_string(os().GetLastError()) + ")";
+    const std::uint32_t error = os().GetLastError();
+    *why = error == w32::kErrorAlreadyExists
+               ? part + " is a file, not a folder"
+               : "the folder " + part + " can't be made (error " + std::to_string(error) + ")";
     return false;
   }
   return true;
