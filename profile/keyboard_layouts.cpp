@@ -9,10 +9,10 @@ namespace {
 
 // Polish (214) is 00010415; Polish Programmers (00000415) types these keys as US does.
 constexpr KeyboardLayout kLayouts[kLayoutCount] = {
-    {0, "US", "00000409", "us"},      {1, "Polish (214)", "00010415", "pl(qwertz)"},
-    {2, "German", "00000407", "de"},  {3, "Spanish", "0000040A", "es"},
-    {4, "Italian", "00000410", "it"}, {5, "French", "0000040C", "fr"},
-    {6, "Dutch", "00000413", "nl"},   {7, "Portuguese", "00000816", "pt"},
+    {0, "US", "00000409", "us"},          {1, "Polish (214)", "00010415", "pl(qwertz)"},
+    {2, "German", "00000407", "de"},      {3, "Spanish", "0000040A", "es"},
+    {4, "Italian", "00000410", "it"},     {5, "French", "0000040C", "fr"},
+    {6, "Dutch", "00000413", "nl"},       {7, "Portuguese", "00000816", "pt"},
 };
 
 bool same_klid(std::string_view a, std::string_view b) {

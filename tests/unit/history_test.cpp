@@ -72,13 +72,6 @@ TEST_F(History, KeepsTheNewestHundredAndNothingElseGoes) {
             std::string::npos);
 }
 
-TEST_F(History, AFolderThatCantBeMadeKeepsNothing) {
-  fos.write_file("C:\\taken", "a file where the folder would go");
-  std::string why;
-  EXPECT_EQ(keep_history("C:\\taken\\history", vcom_record(), &why), "");
-  EXPECT_NE(why.find("C:\\taken"), std::string::npos);
-}
-
 TEST(HistoryWindowRecord, KeepsOnlyWhatTheWindowRead) {
   SettingsBlock b{};
   b.kq1 = 0x81, b.kq2 = 0x05, b.kq3 = 0x33;
@@ -98,12 +91,6 @@ TEST(HistoryWindowRecord, KeepsOnlyWhatTheWindowRead) {
               (std::vector<int>{row.kq1, row.kq2, row.kq3}));
     EXPECT_EQ(r.port, std::string(row.transport) == "usb" ? "" : "COM5");
   }
-}
-
-TEST(HistoryPortKey, NeverADeviceNameOrAPath) {
-  EXPECT_EQ(history_port_key("/dev/ttyACM0"), "dev-ttyACM0");
-  EXPECT_EQ(history_port_key("COM5"), "COM5");
-  EXPECT_EQ(history_port_key(""), "-");
 }
 
 }  // namespace
