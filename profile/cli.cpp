@@ -11,6 +11,7 @@
 #include "profile/device.h"
 #include "profile/doctor.h"
 #include "profile/files.h"
+#include "profile/history.h"
 #include "profile/json.h"
 #include "profile/layouts_command.h"
 #include "profile/output.h"
@@ -30,14 +31,16 @@ int cmd_show(Io io, const ShowArgs& a) {
   if (!a.output.empty() && !is_profile_name(a.output)) {
     return usage(io, "show -o: a profile's name ends in .toml: " + a.output);
   }
-  std::optional<Bytes> bytes = load_or_report(io, a.file);
+  bool interface_left_out = false;
+  std::optional<Bytes> bytes = load_or_report(io, a.file, &interface_left_out);
   if (!bytes) return kExitBadInput;
   if (a.json) {
     print_json(io, block_json(a.file, *bytes));
     return kExitOk;
   }
-  if (!a.output.empty()) return write_or_report(io, a.output, show(*bytes), true);
-  io.out << show(*bytes);
+  const std::string text = show(*bytes, interface_left_out);
+  if (!a.output.empty()) return write_or_report(io, a.output, text, true);
+  io.out << text;
   return kExitOk;
 }
 
@@ -274,6 +277,20 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   verify_cmd->add_option("--results", results, results_help)->option_text("FILE");
   verify_cmd->add_flag("--json", verify_args.json, "print one JSON document");
 
+  RestoreArgs restore_args;
+  CLI::App* restore_cmd = app.add_subcommand(
+      "restore",
+      "Write back what a write replaced: a history entry (default: the reader's newest)");
+  restore_cmd->add_option("ENTRY", restore_args.entry,
+                          "an entry msrprofile history lists, or its path");
+  transport.add_to(restore_cmd);
+  restore_cmd->add_option("--results", results, results_help)->option_text("FILE");
+
+  bool history_json = false;
+  CLI::App* history_cmd = app.add_subcommand(
+      "history", "List the configurations write and restore replaced, newest first");
+  history_cmd->add_flag("--json", history_json, "print one JSON document");
+
   bool ports_json = false;
   CLI::App* ports_cmd = app.add_subcommand(
       "ports", "List the serial ports --vcom probes, in the order it probes them");
@@ -293,7 +310,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     std::string names;
     bool known = false;
     for (const CLI::App* c : {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd,
-                              ports_cmd, doctor_cmd, swipe_cmd, layouts_cmd}) {
+                              restore_cmd, history_cmd, ports_cmd, doctor_cmd, swipe_cmd,
+                              layouts_cmd}) {
       names += (names.empty() ? "" : ", ") + c->get_name();
       known = known || c->get_name() == argv[1];
     }
@@ -313,6 +331,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (diff_cmd->parsed()) return cmd_diff(io, diff_args);
   if (swipe_cmd->parsed()) return cmd_swipe(io, host, swipe_args);
   if (layouts_cmd->parsed()) return cmd_layouts(io, layouts_args);
+  if (history_cmd->parsed()) return cmd_history(io, host, history_json);
 
   if (ports_cmd->parsed()) {
     DeviceLog log(argc, argv);
@@ -322,10 +341,15 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     DeviceLog log(argc, argv);
     return cmd_doctor(io, host, doctor_json);
   }
-  const std::string name = read_cmd->parsed() ? "read" : write_cmd->parsed() ? "write" : "verify";
+  const std::string name = read_cmd->parsed()      ? "read"
+                           : write_cmd->parsed()   ? "write"
+                           : restore_cmd->parsed() ? "restore"
+                                                   : "verify";
   int exit = kExitOk;
   std::optional<Target> target = target_of(io, host, transport, name, &exit);
-  const std::string& file = write_cmd->parsed() ? write_args.file : verify_args.file;
+  std::string file = write_cmd->parsed()     ? write_args.file
+                     : restore_cmd->parsed() ? restore_args.entry
+                                             : verify_args.file;
   auto recorded = [&](int rc) {
     return results.empty()
                ? rc
@@ -340,6 +364,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (write_cmd->parsed()) {
     write_args.target = *target;
     return recorded(cmd_write(io, host, write_args));
+  }
+  if (restore_cmd->parsed()) {
+    restore_args.target = *target;
+    const int rc = cmd_restore(io, host, restore_args, &file);
+    return recorded(rc);
   }
   verify_args.target = *target;
   return recorded(cmd_verify(io, host, verify_args));

@@ -10,6 +10,7 @@
 #include "platform/os.h"
 #include "profile/cli.h"
 #include "profile/files.h"
+#include "profile/history.h"
 #include "profile/json.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
@@ -18,10 +19,6 @@
 
 namespace msr::profile {
 namespace {
-
-const char* transport_key(Transport t) {
-  return t == Transport::usb ? "usb" : t == Transport::vcom ? "vcom" : "ps2";
-}
 
 std::string hex2(unsigned v) {
   char text[8];
@@ -62,7 +59,9 @@ int device_failure(Io io, bool json, const Host& host, const Target& t, int exit
   io.err << "msrprofile: " << problem << "\n";
   if (json) {
     if (doc.is_null()) doc = nlohmann::ordered_json::object();
-    doc["outcome"] = exit == kExitNoReader ? "no_reader" : "reader_failed";
+    doc["outcome"] = port_busy(exit)         ? "port_busy"
+                     : exit == kExitNoReader ? "no_reader"
+                                             : "reader_failed";
     doc["message"] = problem;
     doc["transport"] = transport_key(t.transport);
     doc["port"] = aimed_port(host, t);
@@ -91,12 +90,13 @@ struct Comparison {
   bool same() const { return differ.empty() && unheld.empty(); }
 };
 
-Comparison compare(const Bytes& intended, const Reading& found) {
+// A profile that leaves `interface` out says nothing about it: it is not compared.
+Comparison compare(const Bytes& intended, const Reading& found, bool interface_left_out) {
   static const Bytes defaults = to_bytes(default_block(DefaultSet::english));
   Comparison c;
   const std::uint16_t checked = comparable(found);
   for (const Option& o : options()) {
-    if (o.field == kFirmwareByte) continue;
+    if (o.field == kFirmwareByte || (interface_left_out && o.name == kInterfaceOption)) continue;
     if (!(checked & (1u << o.field))) {
       (raw(o, intended) == raw(o, defaults) ? c.unchecked : c.unheld).push_back(&o);
     } else if (raw(o, intended) != raw(o, found.bytes)) {
@@ -134,9 +134,13 @@ void print_differences(Io io, const Target& t, const Reading& r, const Compariso
   io.out << n << (n == 1 ? " option differs\n" : " options differ\n");
 }
 
-void print_unchecked(Io io, const Target& t, const Reading& r, const Comparison& c) {
+void print_unchecked(Io io, const Target& t, const Reading& r, const Comparison& c,
+                     const std::string& file, bool interface_left_out) {
   if (!c.unchecked.empty()) {
     io.out << "not checked (" << unread_reason(t, r) << "): " << names(c.unchecked) << "\n";
+  }
+  if (interface_left_out) {
+    io.out << "interface: not compared, " << file << " leaves it out\n";
   }
   io.out << "firmware: not compared, it is the reader's own\n";
 }
@@ -209,7 +213,8 @@ int cmd_read(Io io, const Host& host, const ReadArgs& a) {
 }
 
 int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
-  std::optional<Bytes> intended = load_or_report(io, a.file);
+  bool interface_left_out = false;
+  std::optional<Bytes> intended = load_or_report(io, a.file, &interface_left_out);
   if (!intended) return kExitBadInput;
   nlohmann::ordered_json doc = {{"file", a.file}, {"bytes", hex_bytes(*intended)}};
   const Reading r = reach(host, a.target);
@@ -217,7 +222,7 @@ int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
     doc["same"] = false;
     return device_failure(io, a.json, host, a.target, r.exit, r.problem, doc);
   }
-  const Comparison c = compare(*intended, r);
+  const Comparison c = compare(*intended, r, interface_left_out);
   const bool same = c.same();
   if (a.json) {
     doc["outcome"] = same ? "same" : "differs";
@@ -246,7 +251,7 @@ int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
     print_json(io, doc);
   } else {
     report_comparison(io, a.file, reader_text(host, a.target, r), a.target, r, c, *intended);
-    print_unchecked(io, a.target, r, c);
+    print_unchecked(io, a.target, r, c, a.file, interface_left_out);
   }
   return same ? kExitOk : kExitDiffers;
 }
@@ -282,7 +287,8 @@ int write_ps2(Io io, const Host& host, const WriteArgs& a, const Bytes& bytes) {
 }  // namespace
 
 int cmd_write(Io io, const Host& host, const WriteArgs& a) {
-  std::optional<Bytes> file = load_or_report(io, a.file);
+  bool interface_left_out = false;
+  std::optional<Bytes> file = load_or_report(io, a.file, &interface_left_out);
   if (!file) return kExitBadInput;  // nothing has reached the reader
   warn_delay(io, a.file, *file);
   if (a.target.transport == Transport::ps2) return write_ps2(io, host, a, *file);
@@ -296,7 +302,16 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   }
   const std::string reader = reader_text(host, a.target, before);
   const std::uint8_t firmware = before.bytes[kFirmwareByte];
+  if (const int kept = keep_before_write(io, host, a, before); kept != kExitOk) return kept;
   std::string notes;
+  if (interface_left_out) {
+    // The reader's own interface bit goes back to it, so nothing asks it to switch.
+    const Option& o = *find_option(kInterfaceOption);
+    (*file)[o.field] =
+        static_cast<std::uint8_t>(((*file)[o.field] & ~o.mask) | raw(o, before.bytes));
+    notes += "interface: " + a.file + " leaves it out, so the reader keeps its " +
+             (vcomif(before.bytes) ? "virtual COM port" : "USB HID keyboard") + " interface\n";
+  }
   if ((*file)[kFirmwareByte] != firmware) {
     notes += "firmware: the reader keeps its own " + hex2(firmware) + "; the file's " +
              hex2((*file)[kFirmwareByte]) + " is not sent\n";
@@ -355,10 +370,10 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
                           "whether it took the write is unknown: " +
                               after.problem);
   }
-  const Comparison c = compare(*file, after);
+  const Comparison c = compare(*file, after, false);
   const bool held = report_comparison(io, a.file, "read back: " + reader_text(host, back, after),
                                       back, after, c, *file);
-  print_unchecked(io, back, after, c);
+  print_unchecked(io, back, after, c, a.file, false);
   return held ? kExitOk : kExitDiffers;
 }
 

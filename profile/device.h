@@ -20,6 +20,7 @@ int cmd_read(Io io, const Host& host, const ReadArgs& a);
 struct WriteArgs {
   std::string file;
   Target target;
+  std::string command = "write";  // or "restore", as the history entry says what kept it
 };
 int cmd_write(Io io, const Host& host, const WriteArgs& a);
 

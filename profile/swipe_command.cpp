@@ -22,6 +22,7 @@ namespace {
 // What a swipe is compared with: a profile's bytes, or the reader's own.
 struct Expected {
   std::optional<Bytes> bytes;
+  bool interface_left_out = false;
   std::string name;  // the profile's path, or "the reader's settings"
 };
 
@@ -305,7 +306,7 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   Expected expected;
   if (!a.profile.empty()) {
-    expected.bytes = load_or_report(io, a.profile);
+    expected.bytes = load_or_report(io, a.profile, &expected.interface_left_out);
     if (!expected.bytes) return kExitBadInput;
     expected.name = a.profile;
   }
@@ -376,7 +377,8 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
     result.swipe = analyze(text, framing);
     wipe(text);
     if (expected.bytes) {
-      result.options = compare_swipe(result.swipe, p.source, *expected.bytes, &result.seen);
+      result.options = compare_swipe(result.swipe, p.source, *expected.bytes, &result.seen,
+                                     expected.interface_left_out);
     }
     const Bytes* profile = expected.bytes ? &*expected.bytes : nullptr;
     Outcome one;

@@ -16,6 +16,11 @@
 //   delay=MS                  waits this long before each answer
 //   answers=N                 answers N more commands, then falls silent (-1: no limit)
 //   writes=N, resets=N        settings writes and resets taken so far
+//   stray=HEX                 sent once, just before the next settings reply (a swipe's "%"
+//                             or line noise waiting in front of it); then cleared
+//   writeanswer=HEX           sent in answer to every settings write
+//   alternate=0|1             answers only every other command (commands=N counts them)
+//   noise=0|1                 answers the settings read with 16 pseudo-random bytes
 // KEY=VALUE arguments on the command line are written into the state file at start.
 // Every command received is appended to the record file as one line of hex bytes; bytes
 // that don't form a command are appended the same way once the line goes quiet.
@@ -96,7 +101,23 @@ struct State {
   long answers = -1;
   long writes = 0;
   long resets = 0;
+  std::string stray, writeanswer;  // hex, empty for none
+  int alternate = 0, noise = 0;
+  long commands = 0;
 };
+
+bool hex_bytes(const std::string& hex, Bytes* out) {
+  out->clear();
+  if (hex.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    char* end = nullptr;
+    const std::string pair = hex.substr(i, 2);
+    const long v = std::strtol(pair.c_str(), &end, 16);
+    if (*end != '\0') return false;
+    out->push_back(static_cast<std::uint8_t>(v));
+  }
+  return true;
+}
 
 bool parse_long(const std::string& text, int base, long& out) {
   if (text.empty()) return false;
@@ -118,6 +139,12 @@ bool apply(State& s, const std::string& key, const std::string& value) {
       return true;
     }
   }
+  Bytes scratch;
+  if (key == "stray" || key == "writeanswer") {
+    if (!hex_bytes(value, &scratch)) return false;
+    (key == "stray" ? s.stray : s.writeanswer) = value;
+    return true;
+  }
   if (!parse_long(value, 10, v)) return false;
   auto in = [&](long lo, long hi) { return v >= lo && v <= hi; };
   if (key == "jis" && in(0, 1))
@@ -138,6 +165,12 @@ bool apply(State& s, const std::string& key, const std::string& value) {
     s.writes = v;
   else if (key == "resets" && v >= 0)
     s.resets = v;
+  else if (key == "alternate" && in(0, 1))
+    s.alternate = static_cast<int>(v);
+  else if (key == "noise" && in(0, 1))
+    s.noise = static_cast<int>(v);
+  else if (key == "commands" && v >= 0)
+    s.commands = v;
   else
     return false;
   return true;
@@ -179,7 +212,9 @@ bool save_state(const std::string& path, const State& s) {
   }
   out << "jis=" << s.jis << "\ncif=" << s.cif << "\nsilent=" << s.silent
       << "\nreadlen=" << s.readlen << "\nquerylen=" << s.querylen << "\ndelay=" << s.delay
-      << "\nanswers=" << s.answers << "\nwrites=" << s.writes << "\nresets=" << s.resets << '\n';
+      << "\nanswers=" << s.answers << "\nwrites=" << s.writes << "\nresets=" << s.resets
+      << "\nstray=" << s.stray << "\nwriteanswer=" << s.writeanswer << "\nalternate=" << s.alternate
+      << "\nnoise=" << s.noise << "\ncommands=" << s.commands << '\n';
   std::string tmp = path + ".tmp";
   {
     std::ofstream f(tmp, std::ios::trunc);
@@ -282,16 +317,33 @@ class Reader {
     load_state(state_path_, s);
     Bytes reply;
     const std::uint8_t op = cmd[3];
+    ++s.commands;
+    if (s.alternate) save_state(state_path_, s);
+    // Every other command goes unanswered and untaken, from the second on.
+    if (s.alternate && s.commands % 2 == 0) return;
     if (op == 0xB3 && cmd.size() == 4) {
-      reply.assign(s.b, s.b + 15);
+      hex_bytes(s.stray, &reply);
+      if (!s.stray.empty()) {
+        s.stray.clear();
+        save_state(state_path_, s);
+      }
+      const std::size_t at = reply.size();
+      reply.insert(reply.end(), s.b, s.b + 15);
       reply.push_back(0x00);
-      reply.resize(static_cast<std::size_t>(s.readlen), 0x00);
+      reply.resize(at + static_cast<std::size_t>(s.readlen), 0x00);
+      if (s.noise) {
+        for (std::size_t i = at; i < reply.size(); ++i) {
+          noise_state_ = noise_state_ * 1103515245u + 12345u;
+          reply[i] = static_cast<std::uint8_t>(noise_state_ >> 16);
+        }
+      }
     } else if (op == 0xB2 && cmd.size() == 12) {
       // p2j and mr1..mr6, then kq1; the firmware byte mr7 is the reader's own.
       for (int i = 0; i < 7; ++i) s.b[i] = cmd[4 + i];
       s.b[8] = cmd[11];
       ++s.writes;
       save_state(state_path_, s);
+      hex_bytes(s.writeanswer, &reply);
     } else if (op == 0xD0 && cmd.size() == 5 && (cmd[4] == 0x12 || cmd[4] == 0x13)) {
       bool yes = cmd[4] == 0x12 ? s.jis : s.cif;
       reply = {0x04, static_cast<std::uint8_t>(yes ? (cmd[4] == 0x12 ? 0x4A : 0x46) : 0x00)};
@@ -346,6 +398,7 @@ class Reader {
   std::string state_path_;
   std::string record_path_;
   int master_;
+  std::uint32_t noise_state_ = 0x5EED;
   sigset_t open_mask_;
   Bytes buf_;
 };

@@ -155,7 +155,8 @@ def main(argv):
     state = {}
     for pair in options:
         key, _, value = pair.partition("=")
-        state[key] = int(value, 16) if key in vcom_sim.BYTE_KEYS else int(value)
+        state[key] = (value if key in vcom_sim.HEX_KEYS else
+                      int(value, 16) if key in vcom_sim.BYTE_KEYS else int(value))
     reason = unavailable()
     if reason:
         print(f"linux_serial: {reason}", file=sys.stderr)

@@ -57,6 +57,7 @@ SERIALCOMM_KEY = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 DOSDEVICES = rig.PREFIX / "dosdevices"
 
 BYTE_KEYS = ["p2j"] + [f"mr{i}" for i in range(1, 8)] + [f"kq{i}" for i in range(1, 8)]
+HEX_KEYS = ("stray", "writeanswer")  # byte strings as hex text, empty for none
 
 # The commands of the reader's serial protocol, as they go over the wire.
 READ_CMD = bytes.fromhex("1d4d52b3")
@@ -233,11 +234,13 @@ class Reader:
 
     @staticmethod
     def _text(key, value):
+        if key in HEX_KEYS:
+            return value
         return f"{value:02x}" if key in BYTE_KEYS else str(int(value))
 
     def state(self):
-        """Settings bytes and behaviour keys, all as ints."""
-        return {k: int(v, 16) if k in BYTE_KEYS else int(v)
+        """Settings bytes and behaviour keys, as ints; stray and writeanswer as hex text."""
+        return {k: v if k in HEX_KEYS else int(v, 16) if k in BYTE_KEYS else int(v)
                 for k, v in _read_pairs(self.state_path).items()}
 
     def settings(self):

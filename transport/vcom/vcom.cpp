@@ -77,6 +77,7 @@ int chkcom(int mode) {
   const int first = range.first, end = range.end;
 
   for (Handle& h : g_vcom.hComTab) h = invalid_handle();
+  g_vcom.busy_com = 0;
 
   unsigned char reply[32] = {};
   char port[16] = {};
@@ -88,8 +89,12 @@ int chkcom(int mode) {
   for (int n = end - 1; n >= first; --n) {
     if (only != 0 && n != only) continue;
     std::snprintf(port, sizeof port, "%d", n);
-    g_vcom.hComTab[n] = opencom(port);
-    if (g_vcom.hComTab[n] == invalid_handle()) continue;
+    const PortOpening opening = open_port(port);
+    g_vcom.hComTab[n] = opening.handle;
+    if (g_vcom.hComTab[n] == invalid_handle()) {
+      if (opening.create_error == kErrorAccessDenied && g_vcom.busy_com == 0) g_vcom.busy_com = n;
+      continue;
+    }
     settimeout(g_vcom.hComTab[n]);
     if (wrcom(0, g_vcom.hComTab[n], reply) != 0) {
       drop(n);

@@ -26,6 +26,9 @@ struct VcomState {
   int read_port = 0;
   unsigned char record_as_read[9] = {};
   ComWrite last_write = ComWrite::not_tried;
+  // The first port the last probe found held by another program (opening it was denied),
+  // 0 for none: where no reader answered, that may be why.
+  int busy_com = 0;
   VcomState() {
     for (Handle& h : hComTab) h = invalid_handle();
   }
