@@ -216,35 +216,43 @@ TEST_F(Device, VcomWriteGoesToThePortItReadAndLeavesTheFirmwareOut) {
   EXPECT_NE(out.str().find("inter_character_delay: intended 2, found 0"), std::string::npos);
 }
 
-// A vCOM reader that answers its first `answered` commands, then nothing.
+// A vCOM reader that falls silent once the commands it took so far say so.
 struct Fading : vcomtest::Reader {
-  explicit Fading(std::size_t answered) : answered(answered) {}
+  explicit Fading(std::function<bool(const std::vector<vcomtest::Bytes>&)> silent)
+      : silent(std::move(silent)) {}
   bool read(void* b, std::uint32_t n, std::uint32_t* got) override {
-    if (writes.size() > answered) return *got = 0, true;
+    if (silent(writes)) return *got = 0, true;
     return Reader::read(b, n, got);
   }
-  std::size_t answered;
+  std::function<bool(const std::vector<vcomtest::Bytes>&)> silent;
 };
+
+// How many of the commands taken so far are `command` (its fourth byte).
+std::size_t taken(const std::vector<vcomtest::Bytes>& writes, unsigned char command) {
+  return static_cast<std::size_t>(std::count_if(
+      writes.begin(), writes.end(), [&](const auto& w) { return w.size() > 3 && w[3] == command; }));
+}
 
 TEST_F(Device, AReaderThatStopsAnsweringDuringAWriteExitsFour) {
   lib.set_buf = 5;
   EXPECT_EQ(run({"write", file("w.ini", kHeld), "--usb"}), kExitReaderFailed);
   EXPECT_NE(err.str().find("did not take the new settings"), std::string::npos);
-  // A vCOM reader that falls silent once it has been read and written: it took the write.
+  // A vCOM reader that falls silent once it has been written: it took the write.
   fos.serialcomm = {{{"\\Device\\Serial0", "COM5"}}};
-  fos.add_device(vcomtest::com_path(5), std::make_shared<Fading>(5));
+  fos.add_device(vcomtest::com_path(5), std::make_shared<Fading>([](const auto& w) { return taken(w, 0xB2) > 0; }));
   EXPECT_EQ(run({"write", file("w.ini", kHeld), "--vcom"}), kExitReaderFailed);
   EXPECT_NE(err.str().find("did not answer the read-back"), std::string::npos) << err.str();
 }
 
 TEST_F(Device, NoWroteWhenTheReaderFallsSilentBeforeTheWrite) {
   fos.serialcomm = {{{"\\Device\\Serial0", "COM5"}}};
-  auto r = std::make_shared<Fading>(3);  // the read and its two queries, then nothing
+  // Answers the reads that find it, then not the one before the write.
+  auto r = std::make_shared<Fading>([](const auto& w) { return taken(w, 0xB3) > 2; });
   fos.add_device(vcomtest::com_path(5), r);
   EXPECT_EQ(run({"write", file("w.ini", kHeld), "--vcom"}), kExitReaderFailed);
   EXPECT_EQ(out.str().find("wrote"), std::string::npos) << out.str();
   EXPECT_NE(err.str().find("COM5 did not answer, so nothing was written"), std::string::npos);
-  EXPECT_EQ(r->writes.size(), 4u);  // no settings write after the unanswered read
+  EXPECT_EQ(taken(r->writes, 0xB2), 0u);
 }
 
 struct Ps2Case {

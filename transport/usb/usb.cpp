@@ -240,6 +240,8 @@ bool read_ext(const Library& lib, std::int32_t& status) {
   SettingsBlock& b = blk();
   if (status == 0 && buf[1] == doziv::kAckExtended) {
     g_usb.ext_f = 1;
+    g_usb.ext_as_read[0] = buf[2];
+    g_usb.ext_as_read[1] = buf[3];
     b.kq1 = buf[2];
   } else {
     g_usb.ext_f = 0;

@@ -20,6 +20,9 @@ struct UsbState {
   // extended block fails after the base block was taken.
   bool base_read = false;
   unsigned char base_as_read[8] = {};
+  // kq1 and kq2 as the extended-block query answered them (when ext_f is set): with the
+  // base block, what the window's Save keeps in the history before it writes.
+  unsigned char ext_as_read[2] = {};
 };
 inline UsbState g_usb;
 
