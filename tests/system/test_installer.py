@@ -43,8 +43,10 @@ def product_code(msi):
 
 
 def table(msi, name):
+    # A table with streams (Icon) is exported with its streams, as files in the current
+    # folder: the package's own temporary folder, not the sources.
     text = subprocess.run(["msiinfo", "export", str(msi), name], check=True,
-                          capture_output=True, text=True).stdout
+                          capture_output=True, text=True, cwd=Path(msi).parent).stdout
     return [line.split("\t") for line in text.splitlines()[3:]]
 
 
