@@ -62,8 +62,15 @@ class SaveTest(WindowTest):
             self.assertEqual(p.wait(timeout=60), 0)
             ports.readers[7].settle()
             other.settle()
-            # The stray byte shifted nothing: an unedited save writes what the reader held.
-            self.assertEqual(com.settings(), settings)
+            # The stray byte shifted nothing: an unedited save writes what the reader held,
+            # less ALT-num emulation, which the window turns off for a virtual COM reader.
+            self.assertEqual(com.settings(), bytes([settings[0] & 0x7F]) + settings[1:])
             self.assertEqual(com.state()["writes"], 1)
             self.assertEqual(other.state()["writes"], 0)
 
+
+
+# This file's cases only: the window's own run once, in test_window.
+for _name in [n for n in dir(WindowTest) if n.startswith("test_")]:
+    setattr(SaveTest, _name, None)
+del WindowTest
