@@ -285,76 +285,113 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   if (!file) return kExitBadInput;  // nothing has reached the reader
   warn_delay(io, a.file, *file);
   if (a.target.transport == Transport::ps2) return write_ps2(io, host, a, *file);
+  return program_reader(io, host, a.target, a.file, *file, {}).exit;
+}
 
+namespace {
+
+// The bytes a write sends that the reader gives back, the firmware byte aside: only when
+// all of them were read can a reader be said to hold the file already.
+std::uint16_t sent_fields(Transport t, bool extended) {
+  constexpr std::uint16_t base = 0x7F, kq1 = 1u << 8, extended_block = 0x7F00;
+  return t == Transport::usb ? (extended ? base | extended_block : base) : base | kq1;
+}
+
+bool holds_already(const Target& t, const Reading& r, const Bytes& file) {
+  const std::uint16_t sent = sent_fields(t.transport, r.extended);
+  if ((sent & r.read) != sent) return false;
+  for (int i = 0; i < kBlockSize; ++i) {
+    if ((sent & (1u << i)) && file[i] != r.bytes[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Programmed program_reader(Io io, const Host& host, const Target& t, const std::string& name,
+                          const Bytes& file, const ProgramOptions& o) {
+  Programmed p;
+  auto failure = [&](int exit, const std::string& problem) {
+    p.exit = exit;
+    p.problem = problem;
+    device_failure(io, false, host, t, exit, problem);
+    return p;
+  };
   // As "Save && Exit" after the window has read the reader: the read tells whether a USB
   // reader has the extended block, whether it can switch its interface, and its firmware.
-  const Reading before = reach(host, a.target);
-  if (before.exit != kExitOk) {
-    return device_failure(io, false, host, a.target, before.exit,
-                          before.problem + "; nothing was written");
+  p.before = o.before != nullptr ? *o.before : reach(host, t);
+  const Reading& before = p.before;
+  if (before.exit != kExitOk) return failure(before.exit, before.problem + "; nothing was written");
+  const std::string reader = reader_text(host, t, before);
+  if (o.skip_when_held && holds_already(t, before, file)) {
+    p.no_change = true;
+    io.out << reader << " already holds " << name << ": nothing was written\n";
+    return p;
   }
-  const std::string reader = reader_text(host, a.target, before);
   const std::uint8_t firmware = before.bytes[kFirmwareByte];
   std::string notes;
-  if ((*file)[kFirmwareByte] != firmware) {
+  if (file[kFirmwareByte] != firmware) {
     notes += "firmware: the reader keeps its own " + hex2(firmware) + "; the file's " +
-             hex2((*file)[kFirmwareByte]) + " is not sent\n";
+             hex2(file[kFirmwareByte]) + " is not sent\n";
   }
-  load_block(blk(), file->data());
+  load_block(blk(), file.data());
   blk().mr7 = firmware;
 
-  bool switches = false;
-  const bool usb = a.target.transport == Transport::usb;
+  const bool usb = t.transport == Transport::usb;
   if (usb) {
     if (g_transports.setusb(1) != 0) {
-      return device_failure(io, false, host, a.target, kExitReaderFailed,
-                            "the USB HID reader did not take the base block (SetMrStateBuf or "
-                            "CloseUSB failed)");
+      return failure(kExitReaderFailed,
+                     "the USB HID reader did not take the base block (SetMrStateBuf or "
+                     "CloseUSB failed)");
     }
     if (!before.extended) {
       notes += "kq1..kq7: not written, this USB HID reader has no extended block\n";
     } else if (g_transports.setusb1(1) != 0) {
-      return device_failure(io, false, host, a.target, kExitReaderFailed,
-                            "the USB HID reader took the base block but not the extended block "
-                            "(SetMrState1 or CloseUSB failed)");
+      return failure(kExitReaderFailed,
+                     "the USB HID reader took the base block but not the extended block "
+                     "(SetMrState1 or CloseUSB failed)");
     }
     // setusb1 follows the block with the reset that moves the reader to its vCOM side.
-    switches = before.extended && before.cif && vcomif(*file);
+    p.switched = before.extended && before.cif && vcomif(file);
   } else {
     g_shell.cport = before.com;  // the reader just read, not whichever answers first now
     g_transports.setcom(1);
     notes += "kq2..kq7: not written, a virtual COM port takes the base block and kq1\n";
     // setcom follows the block with the reset that moves the reader to its HID side.
-    switches = before.cif && !vcomif(*file);
+    p.switched = before.cif && !vcomif(file);
   }
-  io.out << "wrote " << a.file << " to " << reader << "\n" << notes;
-  if (switches) {
+  io.out << "wrote " << name << " to " << reader << "\n" << notes;
+  if (p.switched) {
     io.out << "the reader was told to switch to its "
            << (usb ? "virtual COM port" : "USB HID keyboard")
            << " interface and comes back on it, so it is not read back here; ";
     if (usb || host.windows) {
-      io.out << "read it back with: msrprofile verify " << a.file << (usb ? " --vcom" : " --usb")
+      io.out << "read it back with: msrprofile verify " << name << (usb ? " --vcom" : " --usb")
              << "\n";
     } else {
       io.out << "a USB HID reader can't be read on Linux\n";
     }
-    return kExitOk;
+    return p;
   }
 
-  Target back = a.target;
+  Target back = t;
   if (!usb) back.com = before.com;
   const Reading after = read_reader(host, back);
   if (after.exit != kExitOk) {
-    return device_failure(io, false, host, a.target, kExitReaderFailed,
-                          "after the write the reader did not answer the read-back, so "
-                          "whether it took the write is unknown: " +
-                              after.problem);
+    return failure(kExitReaderFailed,
+                   "after the write the reader did not answer the read-back, so whether it "
+                   "took the write is unknown: " +
+                       after.problem);
   }
-  const Comparison c = compare(*file, after);
-  const bool held = report_comparison(io, a.file, "read back: " + reader_text(host, back, after),
-                                      back, after, c, *file);
+  const Comparison c = compare(file, after);
+  const bool held = report_comparison(io, name, "read back: " + reader_text(host, back, after),
+                                      back, after, c, file);
   print_unchecked(io, back, after, c);
-  return held ? kExitOk : kExitDiffers;
+  for (const auto* list : {&c.differ, &c.unheld}) {
+    for (const Option* option : *list) p.differing.push_back(option->name);
+  }
+  p.exit = held ? kExitOk : kExitDiffers;
+  return p;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "profile/output.h"
 #include "profile/reader.h"
@@ -22,6 +23,26 @@ struct WriteArgs {
   Target target;
 };
 int cmd_write(Io io, const Host& host, const WriteArgs& a);
+
+// What programming one reader came to.
+struct Programmed {
+  int exit = 0;                        // write's exit code for it
+  std::string problem;                 // exit 2 and 4: what went wrong
+  Reading before;                      // what the reader held before (or the read that failed)
+  bool no_change = false;              // it held the file already: nothing was written
+  bool switched = false;               // told to switch its interface, so not read back
+  std::vector<std::string> differing;  // exit 1: the options the read-back did not show
+};
+
+struct ProgramOptions {
+  const Reading* before = nullptr;  // the read just made of the reader; null: read it here
+  bool skip_when_held = false;      // write nothing when every byte sent is there already
+};
+
+// write's work on one reader, over USB or vCOM: read it, write `file` (named `name`), read
+// back and compare, saying each step on `io` as write does.
+Programmed program_reader(Io io, const Host& host, const Target& t, const std::string& name,
+                          const Bytes& file, const ProgramOptions& o);
 
 struct VerifyArgs {
   std::string file;
