@@ -3,10 +3,13 @@ readers, driven by posix_vcom as msrprofile drives it, and msrprofile itself. Ex
 (skipped) when the machine can't give the readers a port that libserialport opens (see
 linux_serial.py)."""
 
+import json
 import os
 import shutil
+import signal
 import sys
 import tempfile
+import time
 import unittest
 
 import linux_serial
@@ -148,6 +151,64 @@ class LinuxSerialTest(unittest.TestCase):
                                                              else (says,))), out + err)
                 for secret in vcom_sim.TEST_SECRETS:
                     self.assertNotIn(secret, out + err)
+
+    def station(self, reader, *args):
+        """msrprofile station on `reader` with a profile that sets send_lrc, running; the
+        reader starts silent (unplugged). Returns the process and a function that reads its
+        standard error up to a line holding a text."""
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        profile = os.path.join(folder, "lrc.toml")
+        with open(profile, "w") as f:
+            f.write("send_lrc = true\n")
+        proc = self.ports.start([MSRPROFILE, "station", profile, "--port", reader.node, "--json",
+                                 *[a.replace("FOLDER", folder) for a in args]])
+
+        def end():
+            if proc.poll() is None:
+                proc.kill()
+            proc.communicate()
+        self.addCleanup(end)
+
+        def stderr_until(text):
+            while text not in (line := proc.stderr.readline()):
+                self.assertTrue(line, f"station ended before saying {text!r}")
+        return proc, stderr_until, folder
+
+    def test_msrprofile_station_takes_readers_as_they_come_and_go(self):
+        r = self.ports.reader(silent=1)
+        proc, stderr_until, folder = self.station(r, "--count", "3", "--results", "FOLDER/r.txt")
+        seen = []
+        # (what the reader answers once plugged in, the outcome the station gives it)
+        for state, outcome in (({}, "written"), ({"mr7": 0}, "failed"),
+                               ({"mr7": 0x13}, "no_change")):
+            stderr_until(f"plug in reader {len(seen) + 1}")
+            r.set_state(silent=0, **state)
+            seen.append(json.loads(proc.stdout.readline()))
+            self.assertEqual(seen[-1]["outcome"], outcome, seen[-1])
+            r.set_state(silent=1)  # unplugged: the station waits for that before the next
+        summary = json.loads(proc.stdout.readline())
+        self.assertEqual(proc.wait(timeout=30), 1)
+        self.assertEqual((summary["readers"], summary["failed_readers"]), (3, [2]))
+        self.assertEqual(seen[0]["port"], r.node)
+        self.assertIn("firmware byte of 0", seen[1]["message"])
+        self.assertEqual(r.state()["writes"], 1)  # neither the noise nor the same again
+        with open(os.path.join(folder, "r.txt")) as f:
+            words = [line.split("\t")[5] for line in f.read().splitlines()]
+        self.assertEqual(words, ["written", "reader-failed", "no-change"])
+
+    def test_msrprofile_station_finishes_the_reader_in_hand_when_stopped(self):
+        r = self.ports.reader(silent=1, delay=100)
+        proc, stderr_until, _ = self.station(r)
+        stderr_until("plug in reader 1")
+        r.set_state(silent=0)
+        while not any(c.startswith(WRITE_PREFIX) for c in r.record()):
+            self.assertIsNone(proc.poll())
+            time.sleep(0.01)
+        proc.send_signal(signal.SIGTERM)  # the read-back is still to come
+        reader, summary = (json.loads(proc.stdout.readline()) for _ in range(2))
+        self.assertEqual(proc.wait(timeout=30), 0)
+        self.assertEqual((reader["outcome"], summary["stopped"]), ("written", True))
 
 
 if __name__ == "__main__":

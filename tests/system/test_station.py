@@ -1,0 +1,58 @@
+"""msrprofile.exe station under Wine: USB readers plugged in and out (the stand-in's state
+file says whether one is present), each programmed as write programs it."""
+
+import subprocess
+import tempfile
+import threading
+
+import rig
+import usb_sim
+from test_profile_device import install
+
+PROFILE_BASE = [0xC6, 0x18, 0x25, 0x3B, 0x3B, 0x3F, 0x01, 0x13]  # the defaults, send_lrc on
+
+
+class StationTest(rig.WineTestCase):
+    def test_three_readers_one_refusing_the_extended_block(self):
+        folder = rig.workdir("station")
+        exe = install(folder)
+        reader = usb_sim.Reader(rig.workdir("stationsim"))
+        (folder / "lrc.toml").write_text("send_lrc = true\n")
+        reader.set(present=0)
+        err = tempfile.TemporaryFile(mode="w+")
+        self.addCleanup(err.close)
+        proc = subprocess.Popen(
+            ["wine", str(exe), "station", "C:\\station\\lrc.toml", "--usb", "--count", "3",
+             "--results", "C:\\station\\r.txt"],
+            cwd=folder, env=rig.wine_env(reader.env()), stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, text=True, errors="replace")
+        watchdog = threading.Timer(240, proc.kill)
+        watchdog.start()
+        self.addCleanup(watchdog.cancel)
+        said = []
+
+        def stderr_until(text):
+            while text not in (line := proc.stderr.readline()):
+                self.assertTrue(line, f"station ended before {text!r}: {said}")
+                said.append(line)
+
+        lines, states = [], []
+        # (the reader plugged in, its entry points that fail)
+        for number, fail in ((1, None), (2, {"SetMrState1": 1}), (3, None)):
+            stderr_until(f"plug in reader {number}")
+            reader.set(present=1, fail=fail)
+            lines.append(proc.stdout.readline())
+            states.append(reader.state())
+            reader.set(present=0)  # unplugged: the station waits for that before the next
+        summary = proc.stdout.readline()
+        self.assertEqual(proc.wait(timeout=60), 1, lines + [summary] + said)
+        self.assertRegex(lines[0], r"^reader 1  \d\d:\d\d:\d\d  USB HID  firmware 0x13  "
+                                   r"written: unplug it\n$")
+        self.assertIn("  failed (", lines[1])
+        self.assertTrue(lines[1].endswith(
+            ": unplug it and set it aside: it did not take the profile\n"), lines[1])
+        self.assertIn("written: unplug it", lines[2])
+        self.assertEqual(summary, "station: 3 readers: 2 written, 0 no change, 1 failed (2)\n")
+        self.assertEqual([s["base"] for s in (states[0], states[2])], [PROFILE_BASE] * 2)
+        words = [line.split("\t")[5] for line in (folder / "r.txt").read_text().splitlines()]
+        self.assertEqual(words, ["written", "reader-failed", "written"])
