@@ -23,13 +23,6 @@ from pathlib import Path
 import build_trees
 
 
-def peak_kib(pid):
-    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
-        if line.startswith("VmHWM:"):
-            return int(line.split()[1])
-    return -1
-
-
 def station(ports, reader, exe, profile, factory, readers, read_cmd):
     """Seconds per reader, seconds from plugging in to being found, the whole cycle's
     seconds, the looks a second at an empty port, and the peak memory by reader count."""
@@ -56,7 +49,8 @@ def station(ports, reader, exe, profile, factory, readers, read_cmd):
             own.append(end["seconds"])
             found.append(time.monotonic() - plugged - end["seconds"])
             if number in (100, readers):
-                peaks[number] = peak_kib(proc.pid)
+                status = Path(f"/proc/{proc.pid}/status").read_text()
+                peaks[number] = int(status.split("VmHWM:")[1].split()[0])
             reader.set_state(silent=1)
         proc.stdout.readline()  # the summary
         if proc.wait(timeout=30) != 0:
@@ -71,7 +65,7 @@ def station(ports, reader, exe, profile, factory, readers, read_cmd):
 def write_alone(ports, reader, exe, profile, factory, writes):
     times = []
     for _ in range(writes):
-        reader.set_state(**factory)
+        reader.set_state(silent=0, **factory)
         run = ports.run([exe, "write", str(profile), "--port", reader.node])
         if run.returncode != 0:
             raise RuntimeError(f"write: {run.returncode} {run.stderr}")
@@ -97,16 +91,15 @@ def main():
         reader = ports.reader(silent=1)
         factory = {k: v for k, v in reader.state().items() if k in vcom_sim.BYTE_KEYS}
         profile = Path(d) / "lrc.toml"
-        profile.write_text("send_lrc = true\n")
+        # The reader's own interface: a switch would end each write without a read-back.
+        profile.write_text('send_lrc = true\ninterface = "virtual COM port"\n')
         alone = write_alone(ports, reader, exe, profile, factory, args.writes)
         reader.set_state(silent=1, **factory)
         own, found, cycle, looks, peaks = station(ports, reader, exe, profile, factory,
                                                   args.readers, vcom_sim.READ_CMD)
     w, s = statistics.median(alone), statistics.median(own)
-    print(f"write alone, {len(alone)} runs:    median {w * 1000:7.1f} ms  "
-          f"(min {min(alone) * 1000:.1f}, max {max(alone) * 1000:.1f})")
-    print(f"station, {len(own)} readers:  median {s * 1000:7.1f} ms per reader  "
-          f"(min {min(own) * 1000:.1f}, max {max(own) * 1000:.1f}, mean {statistics.mean(own) * 1000:.1f})")
+    for name, t in ((f"write alone, {len(alone)} runs:", alone), (f"station, {len(own)} readers:", own)):
+        print(f"{name:<23} median {statistics.median(t) * 1000:6.1f} ms, max {max(t) * 1000:.1f}")
     print(f"ratio station / write alone: {s / w:.3f}  (goal: at most 1.10)")
     print(f"found after plugging in: median {statistics.median(found) * 1000:.0f} ms, max "
           f"{max(found) * 1000:.0f} ms (goal: within 1 s); looks at an empty port: "

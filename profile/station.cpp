@@ -55,6 +55,12 @@ void print_json_line(Io io, const nlohmann::ordered_json& doc) {
   io.out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
 
+bool has_console() {
+  const Handle in = os().GetStdHandle(w32::kStdInputHandle);
+  std::uint32_t mode = 0;
+  return in != invalid_handle() && in != nullptr && os().GetConsoleMode(in, &mode);
+}
+
 bool stop_asked(const Host& host) {
   return host.stop_requested();
 }
@@ -126,7 +132,7 @@ std::string join(const std::vector<std::string>& names) {
 }
 
 // Programs the reader that was found, as write does, then checks a test swipe.
-ReaderEnd take_reader(const Host& host, const StationArgs& a, const Bytes& profile,
+ReaderEnd take_reader(Io io, const Host& host, const StationArgs& a, const Bytes& profile,
                       const Reading& found) {
   ReaderEnd end;
   end.port = port_text(host, a.target, found);
@@ -158,9 +164,8 @@ ReaderEnd take_reader(const Host& host, const StationArgs& a, const Bytes& profi
   }
   // A reader told to switch its interface has left the port it would swipe on.
   if (!a.swipe || p.exit != kExitOk || p.switched) return end;
-  std::ostringstream quiet;
-  end.swipe = check_swipe(Io{quiet, quiet}, host, place_of(host, a.target, found), found.com,
-                          profile, a.swipe_timeout);
+  end.swipe =
+      check_swipe(io, host, place_of(host, a.target, found), found.com, profile, a.swipe_timeout);
   if (end.swipe->exit == kExitOk) return end;
   end.problem = end.swipe->detail;
   end.exit = end.swipe->exit;
@@ -282,6 +287,12 @@ int cmd_station(Io io, const Host& host, const StationArgs& a) {
               "(--vcom, --port)\n";
     return kExitNoReader;
   }
+  if (a.swipe && a.target.transport == Transport::usb && !has_console()) {
+    return usage(io,
+                 "station --swipe --usb: a USB reader's test swipe comes as keystrokes into this "
+                 "console; run the station in a console window, its input not from a pipe or a "
+                 "file");
+  }
   const std::string sha256 = a.results.empty() ? std::string() : file_sha256(a.profile);
   const std::string where = a.target.transport == Transport::usb ? "USB HID"
                             : !a.target.path.empty()             ? a.target.path
@@ -303,7 +314,7 @@ int cmd_station(Io io, const Host& host, const StationArgs& a) {
       stopped = true;
       break;
     }
-    ReaderEnd end = take_reader(host, a, *profile, *found);
+    ReaderEnd end = take_reader(io, host, a, *profile, *found);
     end.number = tally.readers + 1;
     end.when = std::time(nullptr);
     end.seconds = (os().GetTickCount() - found_at) / 1000.0;

@@ -153,22 +153,17 @@ class LinuxSerialTest(unittest.TestCase):
                     self.assertNotIn(secret, out + err)
 
     def station(self, reader, *args):
-        """msrprofile station on `reader` with a profile that sets send_lrc, running; the
-        reader starts silent (unplugged). Returns the process and a function that reads its
-        standard error up to a line holding a text."""
+        """msrprofile station running on `reader`, and a reader of its standard error."""
         folder = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, folder)
         profile = os.path.join(folder, "lrc.toml")
         with open(profile, "w") as f:
-            f.write("send_lrc = true\n")
+            # The reader's own interface: a switch would end the write without a read-back.
+            f.write('send_lrc = true\ninterface = "virtual COM port"\n')
         proc = self.ports.start([MSRPROFILE, "station", profile, "--port", reader.node, "--json",
                                  *[a.replace("FOLDER", folder) for a in args]])
-
-        def end():
-            if proc.poll() is None:
-                proc.kill()
-            proc.communicate()
-        self.addCleanup(end)
+        self.addCleanup(proc.communicate)
+        self.addCleanup(proc.kill)  # cleanups run last first
 
         def stderr_until(text):
             while text not in (line := proc.stderr.readline()):
@@ -186,6 +181,7 @@ class LinuxSerialTest(unittest.TestCase):
             r.set_state(silent=0, **state)
             seen.append(json.loads(proc.stdout.readline()))
             self.assertEqual(seen[-1]["outcome"], outcome, seen[-1])
+            time.sleep(1)  # left plugged in a while, it must not be taken again
             r.set_state(silent=1)  # unplugged: the station waits for that before the next
         summary = json.loads(proc.stdout.readline())
         self.assertEqual(proc.wait(timeout=30), 1)
