@@ -2,14 +2,14 @@
 file says whether one is present), each programmed as write programs it."""
 
 import subprocess
-import tempfile
 import threading
 
 import rig
 import usb_sim
 from test_profile_device import install
 
-PROFILE_BASE = [0xC6, 0x18, 0x25, 0x3B, 0x3B, 0x3F, 0x01, 0x13]  # the defaults, send_lrc on
+# The English defaults with send_lrc on, and the reader's own firmware byte.
+PROFILE_BASE = [0x46, 0x18, 0x25, 0x3B, 0x3B, 0x3F, 0x00, 0x13]
 
 
 class StationTest(rig.WineTestCase):
@@ -19,8 +19,6 @@ class StationTest(rig.WineTestCase):
         reader = usb_sim.Reader(rig.workdir("stationsim"))
         (folder / "lrc.toml").write_text("send_lrc = true\n")
         reader.set(present=0)
-        err = tempfile.TemporaryFile(mode="w+")
-        self.addCleanup(err.close)
         proc = subprocess.Popen(
             ["wine", str(exe), "station", "C:\\station\\lrc.toml", "--usb", "--count", "3",
              "--results", "C:\\station\\r.txt"],
@@ -28,7 +26,8 @@ class StationTest(rig.WineTestCase):
             stderr=subprocess.PIPE, text=True, errors="replace")
         watchdog = threading.Timer(240, proc.kill)
         watchdog.start()
-        self.addCleanup(watchdog.cancel)
+        for cleanup in (proc.communicate, proc.kill, watchdog.cancel):  # run last first
+            self.addCleanup(cleanup)
         said = []
 
         def stderr_until(text):
