@@ -15,6 +15,7 @@ memory (VmHWM) is read after the 100th reader and after the last."""
 
 import argparse
 import json
+import signal
 import statistics
 import tempfile
 import time
@@ -26,8 +27,8 @@ import build_trees
 def station(ports, reader, exe, profile, factory, readers, read_cmd):
     """Seconds per reader, seconds from plugging in to being found, the whole cycle's
     seconds, the looks a second at an empty port, and the peak memory by reader count."""
-    proc = ports.start([exe, "station", str(profile), "--port", reader.node, "--json",
-                        "--count", str(readers)])
+    # No --count: the station still runs after the last reader, for its memory to be read.
+    proc = ports.start([exe, "station", str(profile), "--port", reader.node, "--json"])
     own, found, peaks = [], [], {}
     try:
         idle = 5.0
@@ -52,6 +53,7 @@ def station(ports, reader, exe, profile, factory, readers, read_cmd):
                 status = Path(f"/proc/{proc.pid}/status").read_text()
                 peaks[number] = int(status.split("VmHWM:")[1].split()[0])
             reader.set_state(silent=1)
+        proc.send_signal(signal.SIGTERM)
         proc.stdout.readline()  # the summary
         if proc.wait(timeout=30) != 0:
             raise RuntimeError(f"the station ended with {proc.returncode}")
