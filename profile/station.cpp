@@ -76,11 +76,10 @@ bool pause_until(const Host& host, std::uint32_t start, std::uint32_t ms) {
 }
 
 // Looks for a reader until one answers, rightly or wrongly; nothing when a stop request
-// came first. Why none is there is said each time it changes (a port without
-// permission waits for no reader).
+// came first. Why none is there is said when it changes within the session (a port
+// without permission waits for no reader).
 std::optional<Reading> wait_for_reader(Io io, const Host& host, const Target& t,
-                                       std::uint32_t* found_at) {
-  std::string said;
+                                       std::uint32_t* found_at, std::string* said) {
   for (;;) {
     if (stop_asked(host)) return std::nullopt;
     const std::uint32_t start = os().GetTickCount();
@@ -89,9 +88,9 @@ std::optional<Reading> wait_for_reader(Io io, const Host& host, const Target& t,
       *found_at = start;
       return r;
     }
-    if (r.problem != said) {
+    if (r.problem != *said) {
       io.err << "waiting: " << r.problem << "\n" << std::flush;
-      said = r.problem;
+      *said = r.problem;
     }
     if (!pause_until(host, start, kPollMs)) return std::nullopt;
   }
@@ -306,10 +305,12 @@ int cmd_station(Io io, const Host& host, const StationArgs& a) {
          << std::flush;
   Tally tally;
   bool stopped = false, results_lost = false;
+  std::string waiting_for;  // why no reader is there, as last said
   while (a.count == 0 || tally.readers < a.count) {
     io.err << "plug in reader " << tally.readers + 1 << "\n" << std::flush;
     std::uint32_t found_at = 0;
-    const std::optional<Reading> found = wait_for_reader(io, host, a.target, &found_at);
+    const std::optional<Reading> found =
+        wait_for_reader(io, host, a.target, &found_at, &waiting_for);
     if (!found) {
       stopped = true;
       break;
