@@ -6,12 +6,10 @@ and its memory stays flat.
 
     python3 bench/station_soak.py [--native build/native] [--readers 1000] [--writes 30]
 
-Each reader is the stand-in made to answer with its factory settings (plugged in) and,
-once the station has told it, made silent (unplugged). Per reader the station's own time is
-its JSON "seconds": from the look that found the reader to the reader's end (read, write,
-read back, compare). write alone is `msrprofile write` run --writes times against the same
-stand-in with the same settings: the whole process, its start included. The station's peak
-memory (VmHWM) is read after the 100th reader and after the last."""
+Each reader is the stand-in answering with its factory settings (plugged in), then silent
+(unplugged). The station's time per reader is its JSON "seconds" (the look that found it,
+write, read back, compare); write alone is `msrprofile write` against the same stand-in,
+the whole process. Peak memory (VmHWM) after the 100th reader and after the last."""
 
 import argparse
 import json
