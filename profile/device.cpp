@@ -285,7 +285,7 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   if (!file) return kExitBadInput;  // nothing has reached the reader
   warn_delay(io, a.file, *file);
   if (a.target.transport == Transport::ps2) return write_ps2(io, host, a, *file);
-  return program_reader(io, host, a.target, a.file, *file, {}).exit;
+  return program_reader(io, host, a, &*file, {}).exit;
 }
 
 namespace {
@@ -308,65 +308,70 @@ bool holds_already(const Target& t, const Reading& r, const Bytes& file) {
 
 }  // namespace
 
-Programmed program_reader(Io io, const Host& host, const Target& t, const std::string& name,
-                          const Bytes& file, const ProgramOptions& o) {
+Programmed program_reader(Io io, const Host& host, const WriteArgs& a, Bytes* file,
+                          const ProgramOptions& o) {
   Programmed p;
-  auto failure = [&](int exit, const std::string& problem) {
-    p.exit = exit;
+  // The failure is reported as write reports it, and kept for the caller.
+  const auto device_failure = [&](Io io, bool json, const Host& host, const Target& t, int exit,
+                                  const std::string& problem) {
+    p.exit = profile::device_failure(io, json, host, t, exit, problem);
     p.problem = problem;
-    device_failure(io, false, host, t, exit, problem);
     return p;
   };
   // As "Save && Exit" after the window has read the reader: the read tells whether a USB
   // reader has the extended block, whether it can switch its interface, and its firmware.
-  p.before = o.before != nullptr ? *o.before : reach(host, t);
+  p.before = o.before != nullptr ? *o.before : reach(host, a.target);
   const Reading& before = p.before;
-  if (before.exit != kExitOk) return failure(before.exit, before.problem + "; nothing was written");
-  const std::string reader = reader_text(host, t, before);
-  if (o.skip_when_held && holds_already(t, before, file)) {
+  if (before.exit != kExitOk) {
+    return device_failure(io, false, host, a.target, before.exit,
+                          before.problem + "; nothing was written");
+  }
+  const std::string reader = reader_text(host, a.target, before);
+  if (o.skip_when_held && holds_already(a.target, before, *file)) {
     p.no_change = true;
-    io.out << reader << " already holds " << name << ": nothing was written\n";
+    io.out << reader << " already holds " << a.file << ": nothing was written\n";
     return p;
   }
   const std::uint8_t firmware = before.bytes[kFirmwareByte];
   std::string notes;
-  if (file[kFirmwareByte] != firmware) {
+  if ((*file)[kFirmwareByte] != firmware) {
     notes += "firmware: the reader keeps its own " + hex2(firmware) + "; the file's " +
-             hex2(file[kFirmwareByte]) + " is not sent\n";
+             hex2((*file)[kFirmwareByte]) + " is not sent\n";
   }
-  load_block(blk(), file.data());
+  load_block(blk(), file->data());
   blk().mr7 = firmware;
 
-  const bool usb = t.transport == Transport::usb;
+  bool& switches = p.switched;
+  const bool usb = a.target.transport == Transport::usb;
   if (usb) {
     if (g_transports.setusb(1) != 0) {
-      return failure(kExitReaderFailed,
-                     "the USB HID reader did not take the base block (SetMrStateBuf or "
-                     "CloseUSB failed)");
+      return device_failure(io, false, host, a.target, kExitReaderFailed,
+                            "the USB HID reader did not take the base block (SetMrStateBuf or "
+                            "CloseUSB failed)");
     }
     if (!before.extended) {
       notes += "kq1..kq7: not written, this USB HID reader has no extended block\n";
     } else if (g_transports.setusb1(1) != 0) {
-      return failure(kExitReaderFailed,
-                     "the USB HID reader took the base block but not the extended block "
-                     "(SetMrState1 or CloseUSB failed)");
+      return device_failure(io, false, host, a.target, kExitReaderFailed,
+                            "the USB HID reader took the base block but not the extended block "
+                            "(SetMrState1 or CloseUSB failed)");
     }
     // setusb1 follows the block with the reset that moves the reader to its vCOM side.
-    p.switched = before.extended && before.cif && vcomif(file);
+    switches = before.extended && before.cif && vcomif(*file);
   } else {
     g_shell.cport = before.com;  // the reader just read, not whichever answers first now
     g_transports.setcom(1);
     notes += "kq2..kq7: not written, a virtual COM port takes the base block and kq1\n";
     // setcom follows the block with the reset that moves the reader to its HID side.
-    p.switched = before.cif && !vcomif(file);
+    switches = before.cif && !vcomif(*file);
   }
-  io.out << "wrote " << name << " to " << reader << "\n" << notes;
-  if (p.switched) {
+  io.out << "wrote " << a.file << " to " << reader << "\n" << notes;
+  if (switches) {
     io.out << "the reader was told to switch to its "
            << (usb ? "virtual COM port" : "USB HID keyboard")
            << " interface and comes back on it, so it is not read back here; ";
     if (usb || host.windows) {
-      io.out << "read it back with: msrprofile verify " << name << (usb ? " --vcom" : " --usb")
+      io.out << "read it back with: msrprofile verify " << a.file << (usb ? " --vcom" : " --usb")
              << "\n";
     } else {
       io.out << "a USB HID reader can't be read on Linux\n";
@@ -374,18 +379,18 @@ Programmed program_reader(Io io, const Host& host, const Target& t, const std::s
     return p;
   }
 
-  Target back = t;
+  Target back = a.target;
   if (!usb) back.com = before.com;
   const Reading after = read_reader(host, back);
   if (after.exit != kExitOk) {
-    return failure(kExitReaderFailed,
-                   "after the write the reader did not answer the read-back, so whether it "
-                   "took the write is unknown: " +
-                       after.problem);
+    return device_failure(io, false, host, a.target, kExitReaderFailed,
+                          "after the write the reader did not answer the read-back, so "
+                          "whether it took the write is unknown: " +
+                              after.problem);
   }
-  const Comparison c = compare(file, after);
-  const bool held = report_comparison(io, name, "read back: " + reader_text(host, back, after),
-                                      back, after, c, file);
+  const Comparison c = compare(*file, after);
+  const bool held = report_comparison(io, a.file, "read back: " + reader_text(host, back, after),
+                                      back, after, c, *file);
   print_unchecked(io, back, after, c);
   for (const auto* list : {&c.differ, &c.unheld}) {
     for (const Option* option : *list) p.differing.push_back(option->name);

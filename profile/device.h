@@ -39,10 +39,10 @@ struct ProgramOptions {
   bool skip_when_held = false;      // write nothing when every byte sent is there already
 };
 
-// write's work on one reader, over USB or vCOM: read it, write `file` (named `name`), read
-// back and compare, saying each step on `io` as write does.
-Programmed program_reader(Io io, const Host& host, const Target& t, const std::string& name,
-                          const Bytes& file, const ProgramOptions& o);
+// write's work on one reader, over USB or vCOM: read it, write `file` (a.file's bytes),
+// read back and compare, saying each step on `io` as write does.
+Programmed program_reader(Io io, const Host& host, const WriteArgs& a, Bytes* file,
+                          const ProgramOptions& o);
 
 struct VerifyArgs {
   std::string file;

@@ -140,7 +140,9 @@ ReaderEnd take_reader(Io io, const Host& host, const StationArgs& a, const Bytes
     end.firmware = found.bytes[kFirmwareByte];
     // Write's own report is for one reader; the station says it in one line instead.
     std::ostringstream quiet;
-    p = program_reader(Io{quiet, quiet}, host, a.target, a.profile, profile, {&found, true});
+    const WriteArgs write{a.profile, a.target};
+    Bytes bytes = profile;
+    p = program_reader(Io{quiet, quiet}, host, write, &bytes, {&found, true});
   } else {
     p.exit = found.exit;
     p.problem = found.problem + "; nothing was written";
