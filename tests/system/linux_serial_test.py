@@ -206,6 +206,20 @@ class LinuxSerialTest(unittest.TestCase):
         self.assertEqual(proc.wait(timeout=30), 0)
         self.assertEqual((reader["outcome"], summary["stopped"]), ("written", True))
 
+    def test_msrprofile_station_checks_a_test_swipe(self):
+        r = self.ports.reader(silent=1)
+        proc, stderr_until, _ = self.station(r, "--count", "1", "--swipe")
+        stderr_until("plug in reader 1")
+        r.set_state(silent=0)
+        stderr_until("swipe a test card on ")
+        r.swipe(track1=vcom_sim.TEST_TRACK1, track2=vcom_sim.TEST_TRACK2)
+        out, _ = proc.communicate(timeout=60)
+        reader = json.loads(out.splitlines()[0])
+        self.assertEqual((proc.returncode, reader["outcome"], reader["swipe"]["outcome"]),
+                         (0, "written", "valid"), out)
+        for secret in vcom_sim.TEST_SECRETS:
+            self.assertNotIn(secret, out)
+
 
 if __name__ == "__main__":
     reason = linux_serial.unavailable()
