@@ -97,7 +97,14 @@ int msr_main(const char* cp) {
   if (other != nullptr) {
     os().SetForegroundWindow(other);
     os().UpdateWindow(other);
-    return 0;
+    if (find_silent_switch(cp) < 0) return 0;
+    // A silent run that programs nothing must not look like one that did: the script
+    // that started it learns why from the code and the log.
+    log_open();
+    log_write(" another instance has its window open: nothing written, exit=%d \n",
+              kExitWindowOpen);
+    log_close();
+    return kExitWindowOpen;
   }
   log_open();
   read_environment_and_switches(cp);

@@ -13,13 +13,16 @@ rem write told to switch its interface is looked for on the other interface as w
 rem
 rem Exit code: 0 only when the reader holds the profile; otherwise msrprofile's code:
 rem 1 the reader differs, 2 no reader, 3 the profile is not valid, 4 the reader did not
-rem answer properly, 64 a wrong command line (PS/2 included: it can't be verified).
+rem answer properly, 64 a wrong command line (PS/2 included: it can't be verified); and the
+rem script's own 6: the profile can't be opened (a share not up yet, a file not there):
+rem worth trying again later, where 3 is not.
 rem Every msrprofile command the script runs (each verify, the write) appends its own line
 rem to the results file, %ProgramData%\msrsetup\program-reader.log unless --results names
 rem another, in msrprofile's fixed format: UTC time, computer, command, transport, port,
 rem outcome, exit code, profile, SHA-256, separated by tabs. The last line a run appends is
-rem its result. A command line the script refuses (64), or a missing msrprofile.exe (2),
-rem adds no line: the message on standard output and the exit code say it.
+rem its result. A command line the script refuses (64), a missing msrprofile.exe (2) or a
+rem profile that can't be opened (6) adds no line: the message on standard output and the
+rem exit code say it.
 rem Nothing here waits for a person: it runs as SYSTEM without a console.
 
 setlocal EnableExtensions DisableDelayedExpansion
@@ -84,6 +87,15 @@ for %%P in ("%PROFILE%") do set "PROFILE=%%~fP"
 if not exist "%TOOL%" (
   set "RC=2"
   set "OUTCOME=msrprofile.exe is missing beside the script"
+  goto finish
+)
+rem A profile that is not there or can't be read is not a bad profile: told apart here, as
+rem msrprofile reports both as one.
+set "OPENED="
+if exist "%PROFILE%" type "%PROFILE%" >nul 2>&1 && set "OPENED=1"
+if not defined OPENED (
+  set "RC=6"
+  set "OUTCOME=%PROFILE% can't be opened: retry later"
   goto finish
 )
 

@@ -34,6 +34,8 @@ inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kMsCtsOn = 0x10u;
 inline constexpr std::uint32_t kMsDsrOn = 0x20u;
 inline constexpr std::uint32_t kPurgeAll = 0x0Fu;  // TXABORT | RXABORT | TXCLEAR | RXCLEAR
+inline constexpr std::uint32_t kPurgeRxClear = 0x08u;
+inline constexpr std::uint32_t kMbIconWarning = 0x30u;
 inline constexpr std::uint32_t kMbOk = 0x0u;
 inline constexpr std::uint32_t kMbOkCancel = 0x1u;
 inline constexpr int kIdOk = 1;
@@ -43,6 +45,8 @@ inline constexpr std::uint32_t kStdInputHandle = 0xFFFFFFF6u;  // (DWORD)-10
 inline constexpr std::uint32_t kWaitObject0 = 0x0u;
 inline constexpr std::uint32_t kWaitTimeout = 0x102u;
 inline constexpr std::uint16_t kKeyEvent = 0x1u;
+inline constexpr int kCsidlCommonAppdata = 0x23;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183u;
 }  // namespace w32
 
 // INPUT_RECORD, as far as the program reads it: a key event's fields, the other kinds of
@@ -192,6 +196,23 @@ class Os {
   virtual bool ReadConsoleInputW(Handle console, InputRecord* records, std::uint32_t count,
                                  std::uint32_t* read) = 0;
   virtual std::uint32_t GetTickCount() = 0;  // milliseconds, wrapping after 49.7 days
+
+  // Folders of files the program keeps: the history of configurations a write replaced.
+  // false when the variable is not set.
+  virtual bool GetEnvironmentVariableA(const char* name, std::string* value) = 0;
+  // SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, ...); false when the system
+  // names no such folder.
+  virtual bool SHGetFolderPathA(int csidl, std::string* path) = 0;
+  // false with kErrorAlreadyExists when the folder is there already.
+  virtual bool CreateDirectoryA(const char* path) = 0;
+  // The first name matching `pattern` ("folder\\*"), and the next ones; the invalid handle
+  // when there is none or the folder can't be read.
+  virtual Handle FindFirstFileA(const char* pattern, std::string* name) = 0;
+  virtual bool FindNextFileA(Handle find, std::string* name) = 0;
+  virtual bool FindClose(Handle find) = 0;
+  virtual bool DeleteFileA(const char* path) = 0;
+  // Refuses a target that exists.
+  virtual bool MoveFileA(const char* from, const char* to) = 0;
 };
 
 // The process's one instance. Tests replace it with a fake.

@@ -6,20 +6,19 @@
 #include <string>
 
 #include "common/log.h"
+#include "msr_version.h"  // generated in the build tree from VERSION
 #include "profile/codec.h"
 #include "profile/device.h"
 #include "profile/doctor.h"
 #include "profile/files.h"
+#include "profile/history.h"
 #include "profile/json.h"
+#include "profile/layouts_command.h"
 #include "profile/output.h"
 #include "profile/results.h"
 #include "profile/station.h"
 #include "profile/swipe_command.h"
 #include "transport/vcom/vcom.h"
-
-#ifndef MSR_VERSION
-#define MSR_VERSION "0"
-#endif
 
 namespace msr::profile {
 namespace {
@@ -33,14 +32,16 @@ int cmd_show(Io io, const ShowArgs& a) {
   if (!a.output.empty() && !is_profile_name(a.output)) {
     return usage(io, "show -o: a profile's name ends in .toml: " + a.output);
   }
-  std::optional<Bytes> bytes = load_or_report(io, a.file);
+  bool interface_left_out = false;
+  std::optional<Bytes> bytes = load_or_report(io, a.file, &interface_left_out);
   if (!bytes) return kExitBadInput;
   if (a.json) {
     print_json(io, block_json(a.file, *bytes));
     return kExitOk;
   }
-  if (!a.output.empty()) return write_or_report(io, a.output, show(*bytes), true);
-  io.out << show(*bytes);
+  const std::string text = show(*bytes, interface_left_out);
+  if (!a.output.empty()) return write_or_report(io, a.output, text, true);
+  io.out << text;
   return kExitOk;
 }
 
@@ -199,7 +200,7 @@ struct DeviceLog {
     log_open();
     std::string line;
     for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? " " : "") + argv[i];
-    log_write(" msrprofile %s: %s \n", MSR_VERSION, line.c_str());
+    log_write(" msrprofile %s: %s \n", MSR_VERSION_TEXT, line.c_str());
   }
   ~DeviceLog() { log_close(); }
 };
@@ -213,7 +214,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const Host& host) {
   Io io{out, err};
   CLI::App app{"msrprofile: reader configurations as readable profiles (TOML)", "msrprofile"};
-  app.set_version_flag("--version", std::string("msrprofile ") + MSR_VERSION);
+  app.set_version_flag("--version", std::string("msrprofile ") + MSR_VERSION_TEXT);
   // A FILE may be a Windows path such as /profiles/a.toml or start with "/": never an option.
   // Set before the commands are added, which take it from here.
   app.allow_windows_style_options(false);
@@ -277,6 +278,20 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   verify_cmd->add_option("--results", results, results_help)->option_text("FILE");
   verify_cmd->add_flag("--json", verify_args.json, "print one JSON document");
 
+  RestoreArgs restore_args;
+  CLI::App* restore_cmd = app.add_subcommand(
+      "restore",
+      "Write back what a write replaced: a history entry (default: the reader's newest)");
+  restore_cmd->add_option("ENTRY", restore_args.entry,
+                          "an entry msrprofile history lists, or its path");
+  transport.add_to(restore_cmd);
+  restore_cmd->add_option("--results", results, results_help)->option_text("FILE");
+
+  bool history_json = false;
+  CLI::App* history_cmd = app.add_subcommand(
+      "history", "List the configurations write and restore replaced, newest first");
+  history_cmd->add_flag("--json", history_json, "print one JSON document");
+
   bool ports_json = false;
   CLI::App* ports_cmd = app.add_subcommand(
       "ports", "List the serial ports --vcom probes, in the order it probes them");
@@ -288,6 +303,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   doctor_cmd->add_flag("--json", doctor_json, "print one JSON document");
   SwipeArgs swipe_args;
   CLI::App* swipe_cmd = add_swipe_command(app, swipe_args);
+  LayoutsArgs layouts_args;
+  CLI::App* layouts_cmd = add_layouts_command(app, layouts_args);
 
   StationArgs station_args;
   CLI::App* station_cmd = app.add_subcommand(
@@ -313,8 +330,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (argc > 1 && argv[1][0] != '-') {
     std::string names;
     bool known = false;
-    for (const CLI::App* c : {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd,
-                              ports_cmd, doctor_cmd, swipe_cmd, station_cmd}) {
+    for (const CLI::App* c :
+         {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd, restore_cmd, history_cmd,
+          ports_cmd, doctor_cmd, swipe_cmd, layouts_cmd, station_cmd}) {
       names += (names.empty() ? "" : ", ") + c->get_name();
       known = known || c->get_name() == argv[1];
     }
@@ -333,6 +351,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (build_cmd->parsed()) return cmd_build(io, build_args);
   if (diff_cmd->parsed()) return cmd_diff(io, diff_args);
   if (swipe_cmd->parsed()) return cmd_swipe(io, host, swipe_args);
+  if (layouts_cmd->parsed()) return cmd_layouts(io, layouts_args);
+  if (history_cmd->parsed()) return cmd_history(io, host, history_json);
 
   if (ports_cmd->parsed()) {
     DeviceLog log(argc, argv);
@@ -344,6 +364,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
   const std::string name = read_cmd->parsed()      ? "read"
                            : write_cmd->parsed()   ? "write"
+                           : restore_cmd->parsed() ? "restore"
                            : station_cmd->parsed() ? "station"
                                                    : "verify";
   int exit = kExitOk;
@@ -354,7 +375,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     station_args.target = *target;
     return cmd_station(io, host, station_args);
   }
-  const std::string& file = write_cmd->parsed() ? write_args.file : verify_args.file;
+  std::string file = write_cmd->parsed()     ? write_args.file
+                     : restore_cmd->parsed() ? restore_args.entry
+                                             : verify_args.file;
   auto recorded = [&](int rc) {
     return results.empty()
                ? rc
@@ -369,6 +392,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   if (write_cmd->parsed()) {
     write_args.target = *target;
     return recorded(cmd_write(io, host, write_args));
+  }
+  if (restore_cmd->parsed()) {
+    restore_args.target = *target;
+    const int rc = cmd_restore(io, host, restore_args, &file);
+    return recorded(rc);
   }
   verify_args.target = *target;
   return recorded(cmd_verify(io, host, verify_args));

@@ -10,17 +10,15 @@
 #include "platform/os.h"
 #include "profile/cli.h"
 #include "profile/files.h"
+#include "profile/history.h"
 #include "profile/json.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
+#include "transport/save.h"
 #include "transport/transports.h"
 
 namespace msr::profile {
 namespace {
-
-const char* transport_key(Transport t) {
-  return t == Transport::usb ? "usb" : t == Transport::vcom ? "vcom" : "ps2";
-}
 
 std::string hex2(unsigned v) {
   char text[8];
@@ -61,7 +59,9 @@ int device_failure(Io io, bool json, const Host& host, const Target& t, int exit
   io.err << "msrprofile: " << problem << "\n";
   if (json) {
     if (doc.is_null()) doc = nlohmann::ordered_json::object();
-    doc["outcome"] = exit == kExitNoReader ? "no_reader" : "reader_failed";
+    doc["outcome"] = port_busy(exit)         ? "port_busy"
+                     : exit == kExitNoReader ? "no_reader"
+                                             : "reader_failed";
     doc["message"] = problem;
     doc["transport"] = transport_key(t.transport);
     doc["port"] = aimed_port(host, t);
@@ -90,12 +90,13 @@ struct Comparison {
   bool same() const { return differ.empty() && unheld.empty(); }
 };
 
-Comparison compare(const Bytes& intended, const Reading& found) {
+// A profile that leaves `interface` out says nothing about it: it is not compared.
+Comparison compare(const Bytes& intended, const Reading& found, bool interface_left_out) {
   static const Bytes defaults = to_bytes(default_block(DefaultSet::english));
   Comparison c;
   const std::uint16_t checked = comparable(found);
   for (const Option& o : options()) {
-    if (o.field == kFirmwareByte) continue;
+    if (o.field == kFirmwareByte || (interface_left_out && o.name == kInterfaceOption)) continue;
     if (!(checked & (1u << o.field))) {
       (raw(o, intended) == raw(o, defaults) ? c.unchecked : c.unheld).push_back(&o);
     } else if (raw(o, intended) != raw(o, found.bytes)) {
@@ -133,9 +134,13 @@ void print_differences(Io io, const Target& t, const Reading& r, const Compariso
   io.out << n << (n == 1 ? " option differs\n" : " options differ\n");
 }
 
-void print_unchecked(Io io, const Target& t, const Reading& r, const Comparison& c) {
+void print_unchecked(Io io, const Target& t, const Reading& r, const Comparison& c,
+                     const std::string& file, bool interface_left_out) {
   if (!c.unchecked.empty()) {
     io.out << "not checked (" << unread_reason(t, r) << "): " << names(c.unchecked) << "\n";
+  }
+  if (interface_left_out) {
+    io.out << "interface: not compared, " << file << " leaves it out\n";
   }
   io.out << "firmware: not compared, it is the reader's own\n";
 }
@@ -208,7 +213,8 @@ int cmd_read(Io io, const Host& host, const ReadArgs& a) {
 }
 
 int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
-  std::optional<Bytes> intended = load_or_report(io, a.file);
+  bool interface_left_out = false;
+  std::optional<Bytes> intended = load_or_report(io, a.file, &interface_left_out);
   if (!intended) return kExitBadInput;
   nlohmann::ordered_json doc = {{"file", a.file}, {"bytes", hex_bytes(*intended)}};
   const Reading r = reach(host, a.target);
@@ -216,7 +222,7 @@ int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
     doc["same"] = false;
     return device_failure(io, a.json, host, a.target, r.exit, r.problem, doc);
   }
-  const Comparison c = compare(*intended, r);
+  const Comparison c = compare(*intended, r, interface_left_out);
   const bool same = c.same();
   if (a.json) {
     doc["outcome"] = same ? "same" : "differs";
@@ -245,7 +251,7 @@ int cmd_verify(Io io, const Host& host, const VerifyArgs& a) {
     print_json(io, doc);
   } else {
     report_comparison(io, a.file, reader_text(host, a.target, r), a.target, r, c, *intended);
-    print_unchecked(io, a.target, r, c);
+    print_unchecked(io, a.target, r, c, a.file, interface_left_out);
   }
   return same ? kExitOk : kExitDiffers;
 }
@@ -281,11 +287,14 @@ int write_ps2(Io io, const Host& host, const WriteArgs& a, const Bytes& bytes) {
 }  // namespace
 
 int cmd_write(Io io, const Host& host, const WriteArgs& a) {
-  std::optional<Bytes> file = load_or_report(io, a.file);
+  bool interface_left_out = false;
+  std::optional<Bytes> file = load_or_report(io, a.file, &interface_left_out);
   if (!file) return kExitBadInput;  // nothing has reached the reader
   warn_delay(io, a.file, *file);
   if (a.target.transport == Transport::ps2) return write_ps2(io, host, a, *file);
-  return program_reader(io, host, a, &*file, {}).exit;
+  ProgramOptions o;
+  o.interface_left_out = interface_left_out;
+  return program_reader(io, host, a, &*file, o).exit;
 }
 
 namespace {
@@ -327,13 +336,27 @@ Programmed program_reader(Io io, const Host& host, const WriteArgs& a, Bytes* fi
                           before.problem + "; nothing was written");
   }
   const std::string reader = reader_text(host, a.target, before);
+  const std::uint8_t firmware = before.bytes[kFirmwareByte];
+  std::string notes;
+  if (o.interface_left_out) {
+    // The reader's own interface bit goes back to it, so nothing asks it to switch.
+    const Option& option = *find_option(kInterfaceOption);
+    (*file)[option.field] = static_cast<std::uint8_t>(((*file)[option.field] & ~option.mask) |
+                                                      raw(option, before.bytes));
+    notes += "interface: " + a.file + " leaves it out, so the reader keeps its " +
+             (vcomif(before.bytes) ? "virtual COM port" : "USB HID keyboard") + " interface\n";
+  }
   if (o.skip_when_held && holds_already(a.target, before, *file)) {
     p.no_change = true;
     io.out << reader << " already holds " << a.file << ": nothing was written\n";
     return p;
   }
-  const std::uint8_t firmware = before.bytes[kFirmwareByte];
-  std::string notes;
+  if (const int kept = keep_before_write(io, host, a, before, &p.history); kept != kExitOk) {
+    p.exit = kept;
+    p.problem = p.history;
+    p.history.clear();
+    return p;
+  }
   if ((*file)[kFirmwareByte] != firmware) {
     notes += "firmware: the reader keeps its own " + hex2(firmware) + "; the file's " +
              hex2((*file)[kFirmwareByte]) + " is not sent\n";
@@ -341,26 +364,30 @@ Programmed program_reader(Io io, const Host& host, const WriteArgs& a, Bytes* fi
   load_block(blk(), file->data());
   blk().mr7 = firmware;
 
-  bool& switches = p.switched;
   const bool usb = a.target.transport == Transport::usb;
-  if (usb) {
-    if (g_transports.setusb(1) != 0) {
-      return device_failure(io, false, host, a.target, kExitReaderFailed,
-                            "the USB HID reader did not take the base block (SetMrStateBuf or "
-                            "CloseUSB failed)");
+  if (!usb) g_shell.cport = before.com;  // the reader just read, not whichever answers first now
+  // Both blocks or neither: the same save as the window's, from the read just made.
+  const SaveOutcome saved = usb ? save_usb() : save_vcom();
+  if (!saved.ok()) {
+    const std::string port = usb ? std::string() : host.port_name(before.com);
+    std::string text;  // one line: its paragraphs joined
+    for (const char c : save_failure_text(saved, port)) {
+      if (c != '\n') {
+        text += c;
+      } else if (!text.empty() && text.back() != ' ') {
+        text += ' ';
+      }
     }
+    return device_failure(io, false, host, a.target, kExitReaderFailed, text);
+  }
+  bool& switches = p.switched;
+  if (usb) {
     if (!before.extended) {
       notes += "kq1..kq7: not written, this USB HID reader has no extended block\n";
-    } else if (g_transports.setusb1(1) != 0) {
-      return device_failure(io, false, host, a.target, kExitReaderFailed,
-                            "the USB HID reader took the base block but not the extended block "
-                            "(SetMrState1 or CloseUSB failed)");
     }
     // setusb1 follows the block with the reset that moves the reader to its vCOM side.
     switches = before.extended && before.cif && vcomif(*file);
   } else {
-    g_shell.cport = before.com;  // the reader just read, not whichever answers first now
-    g_transports.setcom(1);
     notes += "kq2..kq7: not written, a virtual COM port takes the base block and kq1\n";
     // setcom follows the block with the reset that moves the reader to its HID side.
     switches = before.cif && !vcomif(*file);
@@ -388,10 +415,10 @@ Programmed program_reader(Io io, const Host& host, const WriteArgs& a, Bytes* fi
                           "whether it took the write is unknown: " +
                               after.problem);
   }
-  const Comparison c = compare(*file, after);
+  const Comparison c = compare(*file, after, false);
   const bool held = report_comparison(io, a.file, "read back: " + reader_text(host, back, after),
                                       back, after, c, *file);
-  print_unchecked(io, back, after, c);
+  print_unchecked(io, back, after, c, a.file, false);
   for (const auto* list : {&c.differ, &c.unheld}) {
     for (const Option* option : *list) p.differing.push_back(option->name);
   }
@@ -400,6 +427,24 @@ Programmed program_reader(Io io, const Host& host, const WriteArgs& a, Bytes* fi
 }
 
 namespace {
+
+// A name or text the system or the device itself gives, for a terminal: a device can
+// name itself with a line break or an escape sequence, which would split its line or
+// drive the terminal. Such bytes are shown as \xNN.
+std::string printable(const std::string& s) {
+  std::string out;
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+      continue;
+    }
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02x", u);
+    out += hex;
+  }
+  return out;
+}
 
 // Windows: the registry's serial-port list, highest COM number first (the order --vcom
 // probes them in).
@@ -437,7 +482,7 @@ int windows_ports(Io io, bool json) {
     doc["not_available"] = {missing};
     print_json(io, doc);
   } else {
-    for (const Port& p : ports) io.out << p.name << "  " << p.device << "\n";
+    for (const Port& p : ports) io.out << printable(p.name) << "  " << printable(p.device) << "\n";
     io.err << range << "\nnot available on Windows: " << missing << "\n";
   }
   return kExitOk;
@@ -482,14 +527,14 @@ int linux_ports(Io io, const Host& host, bool json) {
     return kExitOk;
   }
   for (const SerialPortInfo& p : ports) {
-    io.out << p.path << "  " << transport_name(p.transport);
+    io.out << printable(p.path) << "  " << transport_name(p.transport);
     if (p.usb_vid >= 0 && p.usb_pid >= 0)
       io.out << "  " << usb_id(p.usb_vid) << ":" << usb_id(p.usb_pid);
     for (const std::string* s : {&p.usb_manufacturer, &p.usb_product}) {
-      if (!s->empty()) io.out << "  " << *s;
+      if (!s->empty()) io.out << "  " << printable(*s);
     }
-    if (!p.usb_serial.empty()) io.out << "  serial " << p.usb_serial;
-    if (!p.description.empty()) io.out << "  (" << p.description << ")";
+    if (!p.usb_serial.empty()) io.out << "  serial " << printable(p.usb_serial);
+    if (!p.description.empty()) io.out << "  (" << printable(p.description) << ")";
     io.out << "\n";
   }
   io.err << "--vcom probes the ports in this order and stops at the first reader\n"

@@ -89,6 +89,7 @@ Loaded load(const std::string& path) {
     result.errors.push_back(line.str());
   }
   result.bytes = built.bytes;
+  result.interface_left_out = built.interface_left_out;
   return result;
 }
 

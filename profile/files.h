@@ -18,6 +18,7 @@ bool is_profile_name(const std::string& path);
 struct Loaded {
   std::optional<Bytes> bytes;
   std::vector<std::string> errors;  // each names the file, and line and column where known
+  bool interface_left_out = false;  // a profile that does not set `interface`
 };
 // A settings file must hold exactly fifteen bytes. msrsetup itself would load a shorter
 // one into its transport presets and ignore bytes past the fifteenth; either way the file

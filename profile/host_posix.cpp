@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/files.h"
@@ -72,6 +73,20 @@ Host native_host() {
     sigaction(SIGTERM, &action, nullptr);
   };
   host.stop_requested = [] { return g_stop_requested != 0; };
+  host.history_folder = [](std::string* why) -> std::string {
+    const char* named = std::getenv(kHistoryVariable);
+    if (named != nullptr && *named != '\0') return named;
+    if (::geteuid() == 0) return "/var/lib/msrprofile/history";
+    // The base directory specification ignores a relative XDG_STATE_HOME.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::string(state) + "/msrprofile/history";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+      return std::string(home) + "/.local/state/msrprofile/history";
+    *why = std::string("neither XDG_STATE_HOME nor HOME names a folder: set ") + kHistoryVariable +
+           " to the folder to keep the history in";
+    return "";
+  };
   return host;
 }
 

@@ -62,12 +62,12 @@ bool KeyBurst::go_on(std::uint32_t now, std::uint32_t* wait_ms, const std::strin
   return false;
 }
 
-void wipe(std::vector<KeyEvent>& keys) {
+void wipe(KeyEvents& keys) {
   std::fill(keys.begin(), keys.end(), KeyEvent{});
   keys.clear();
 }
 
-int capture_console_keys(const BurstOptions& o, std::vector<KeyEvent>* keys, std::string* why) {
+int capture_console_keys(const BurstOptions& o, KeyEvents* keys, std::string* why) {
   keys->clear();
   const Handle in = os().GetStdHandle(w32::kStdInputHandle);
   std::uint32_t mode = 0;
@@ -83,10 +83,10 @@ int capture_console_keys(const BurstOptions& o, std::vector<KeyEvent>* keys, std
     InputRecord* r;
     ~Wiper() { std::fill(r, r + 64, InputRecord{}); }
   } wiper{records};
-  std::u32string received;  // what `complete` looks at; wiped on every way out
+  CardText received;  // what `complete` looks at; wiped on every way out
   received.reserve(kMaxKeyEvents);
   struct TextWiper {
-    std::u32string& t;
+    CardText& t;
     ~TextWiper() { wipe(t); }
   } text_wiper{received};
 

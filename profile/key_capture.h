@@ -30,9 +30,9 @@ inline constexpr std::size_t kMaxKeyEvents = 8192;
 // kExitOk with the burst, kExitNoReader when nothing came before the time-out, kExitUsage
 // when there is no console / terminal / device to read (why says which), kExitDiffers
 // when the burst is no swipe.
-int capture_console_keys(const BurstOptions& o, std::vector<KeyEvent>* keys,
+int capture_console_keys(const BurstOptions& o, KeyEvents* keys,
                          std::string* why);  // Windows
-int capture_terminal_text(const BurstOptions& o, std::u32string* text,
+int capture_terminal_text(const BurstOptions& o, CardText* text,
                           std::string* why);  // Linux, raw mode
 
 // Linux: an input device, opened and grabbed (libevdev) so that the swipe types into
@@ -43,9 +43,9 @@ void close_evdev(int fd);  // lets the device go
 // Reads `struct input_event` records from any descriptor: key presses and releases, with
 // Shift, Ctrl and AltGr as KeyEvent's control state. The end of the records (a recording
 // played to its end, a device unplugged) ends the burst.
-int capture_evdev(int fd, const BurstOptions& o, std::vector<KeyEvent>* keys, std::string* why);
+int capture_evdev(int fd, const BurstOptions& o, KeyEvents* keys, std::string* why);
 
 // Overwrites key events that held card data.
-void wipe(std::vector<KeyEvent>& keys);
+void wipe(KeyEvents& keys);
 
 }  // namespace msr::profile

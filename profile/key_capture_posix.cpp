@@ -85,24 +85,28 @@ class RawTerminal {
   }
 };
 
-// UTF-8 to code points, as the bytes come; a byte that fits no sequence is U+FFFD.
+// UTF-8 to code points, as the bytes come; a byte that fits no sequence is U+FFFD, and so
+// is a sequence that names no character: an overlong form (a NUL or "?" in disguise), one
+// of UTF-16's surrogates, or a number past U+10FFFF.
 class Utf8 {
  public:
   // The code point `b` completes, or 0 while a sequence is under way.
   char32_t feed(unsigned char b) {
     if (need_ > 0 && (b & 0xC0) == 0x80) {
       cp_ = (cp_ << 6) | (b & 0x3F);
-      return --need_ == 0 ? cp_ : 0;
+      if (--need_ > 0) return 0;
+      const bool character = cp_ >= least_ && cp_ <= 0x10FFFF && (cp_ < 0xD800 || cp_ > 0xDFFF);
+      return character ? cp_ : 0xFFFD;
     }
     const bool broken = need_ > 0;
     need_ = 0;
     if (b < 0x80) return broken ? 0xFFFD : b;  // the broken sequence's mark is lost: rare
     if ((b & 0xE0) == 0xC0)
-      need_ = 1, cp_ = b & 0x1F;
+      need_ = 1, cp_ = b & 0x1F, least_ = 0x80;
     else if ((b & 0xF0) == 0xE0)
-      need_ = 2, cp_ = b & 0x0F;
+      need_ = 2, cp_ = b & 0x0F, least_ = 0x800;
     else if ((b & 0xF8) == 0xF0)
-      need_ = 3, cp_ = b & 0x07;
+      need_ = 3, cp_ = b & 0x07, least_ = 0x10000;
     else
       return 0xFFFD;
     return 0;
@@ -112,6 +116,7 @@ class Utf8 {
  private:
   int need_ = 0;
   char32_t cp_ = 0;
+  char32_t least_ = 0;  // the smallest code point the sequence under way may give
 };
 
 // Linux key codes of the modifiers, and what they stand for in a console's key state.
@@ -133,7 +138,7 @@ std::map<int, libevdev*>& grabbed() {
 
 }  // namespace
 
-int capture_terminal_text(const BurstOptions& o, std::u32string* text, std::string* why) {
+int capture_terminal_text(const BurstOptions& o, CardText* text, std::string* why) {
   text->clear();
   text->reserve(kMaxSwipe + 1);
   RawTerminal raw;
@@ -223,15 +228,15 @@ void close_evdev(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-int capture_evdev(int fd, const BurstOptions& o, std::vector<KeyEvent>* keys, std::string* why) {
+int capture_evdev(int fd, const BurstOptions& o, KeyEvents* keys, std::string* why) {
   keys->clear();
   const std::string where = "on the input device";
   input_event records[64];
   std::size_t have = 0;  // bytes of `records` filled: a read may stop inside a record
-  std::u32string meant;  // what `complete` looks at
+  CardText meant;        // what `complete` looks at
   struct Wiper {
     input_event* r;
-    std::u32string& t;
+    CardText& t;
     ~Wiper() {
       wipe(r, sizeof(input_event) * 64);
       wipe(t);
@@ -290,7 +295,9 @@ int capture_evdev(int fd, const BurstOptions& o, std::vector<KeyEvent>* keys, st
     }
     if (pressed && o.complete) {
       wipe(meant);
-      meant = decode_keys(*keys, o.reader_lang).intended;
+      Typed t = decode_keys(*keys, o.reader_lang);
+      meant.swap(t.intended);
+      wipe(t.received);
       if (o.complete(meant)) return kExitOk;
     }
   }

@@ -15,7 +15,7 @@ constexpr KeyboardLayout kLayouts[kLayoutCount] = {
     {6, "Dutch", "00000413", "nl"},       {7, "Portuguese", "00000816", "pt"},
 };
 
-bool same_klid(std::string_view a, std::string_view b) {
+bool same_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (std::toupper(static_cast<unsigned char>(a[i])) !=
@@ -33,11 +33,20 @@ const KeyboardLayout& keyboard_layout(int lang) {
 }
 
 const KeyboardLayout* layout_for_klid(std::string_view klid) {
-  if (same_klid(klid, "00000C0A")) return &kLayouts[3];
+  if (same_ignoring_case(klid, "00000C0A")) return &kLayouts[3];
   for (const KeyboardLayout& l : kLayouts) {
-    if (same_klid(klid, l.klid)) return &l;
+    if (same_ignoring_case(klid, l.klid)) return &l;
   }
   return nullptr;
+}
+
+int language_named(std::string_view name) {
+  for (const KeyboardLayout& l : kLayouts) {
+    if (same_ignoring_case(name, kLanguageNames[l.lang]) || same_ignoring_case(name, l.windows)) {
+      return l.lang;
+    }
+  }
+  return -1;
 }
 
 std::string language_name(int lang) {

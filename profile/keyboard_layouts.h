@@ -24,6 +24,10 @@ const KeyboardLayout& keyboard_layout(int lang);
 // matter; Wine's 00000C0A (Spanish, modern sort) is Spanish too.
 const KeyboardLayout* layout_for_klid(std::string_view klid);
 
+// The language a person names: as profiles name it ("Holland") or by its Windows layout
+// ("Dutch"), in any case; -1 for none of the eight.
+int language_named(std::string_view name);
+
 // The reader's language name ("German"), or "index N" for the indexes without a name.
 std::string language_name(int lang);
 

@@ -58,8 +58,8 @@ int keypad_digit(const KeyEvent& e) {
 // A reader set to emulate Alt codes types each character as its number on the keypad with
 // left Alt held; ASCII is the same in every code page, and beyond it the host's own
 // character for the code is taken.
-std::vector<Press> strokes_of(const std::vector<KeyEvent>& events) {
-  std::vector<Press> keys;
+CardVector<Press> strokes_of(const KeyEvents& events) {
+  CardVector<Press> keys;
   std::uint16_t held = 0;
   bool alt_code = false;
   int digits = 0;
@@ -101,9 +101,9 @@ std::vector<Press> strokes_of(const std::vector<KeyEvent>& events) {
 
 // Keystrokes read through a layout, as Windows types them, with Enter, Tab and Alt codes
 // (the same on every layout) between the runs of keys the layout tables hold.
-std::u32string type_through(int lang, const std::vector<Press>& keys) {
-  std::u32string out;
-  std::vector<Keystroke> run;
+CardText type_through(int lang, const CardVector<Press>& keys) {
+  CardText out;
+  CardVector<Keystroke> run;
   for (const Press& p : keys) {
     const Keystroke& k = p.key;
     if (p.code != 0 || ((k.scan == kEnter || k.scan == kTab) && !k.altgr)) {
@@ -127,8 +127,8 @@ bool single_plain_key(int lang, const std::vector<Keystroke>& keys) {
 // when the host's layout can't have made some character. A dead key's accent followed by a
 // character it doesn't combine with was that dead key and that character's key, as Windows
 // gives them; alone, it was the dead key and Space.
-bool read_back(std::u32string_view received, int host, int reader, std::u32string* meant) {
-  std::vector<Press> keys;
+bool read_back(std::u32string_view received, int host, int reader, CardText* meant) {
+  CardVector<Press> keys;
   for (std::size_t i = 0; i < received.size(); ++i) {
     const char32_t c = received[i];
     if (c == U'\r' || c == U'\t') {
@@ -139,7 +139,7 @@ bool read_back(std::u32string_view received, int host, int reader, std::u32strin
     if (k.empty()) return false;
     if (k.size() == 2 && k[1].scan == kSpace && i + 1 < received.size()) {
       const std::vector<Keystroke> next = keys_for(host, received[i + 1]);
-      if (single_plain_key(host, next) && compose(c, received[i + 1]) == 0) {
+      if (single_plain_key(host, next) && compose(host, c, received[i + 1]) == 0) {
         k[1] = next[0];
         ++i;
       }
@@ -185,7 +185,7 @@ const char* finding_name(LayoutFinding::Kind k) {
   return "?";
 }
 
-Typed decode_keys(const std::vector<KeyEvent>& events, int reader_lang) {
+Typed decode_keys(const KeyEvents& events, int reader_lang) {
   Typed t;
   t.intended = type_through(reader_lang, strokes_of(events));
   for (const KeyEvent& e : events) {
@@ -195,16 +195,27 @@ Typed decode_keys(const std::vector<KeyEvent>& events, int reader_lang) {
   return t;
 }
 
-LayoutFinding diagnose_keys(const std::vector<KeyEvent>& events, int reader_lang,
-                            const Validity& valid, std::string_view host_klid) {
+char32_t pending_accent(const KeyEvents& events, int host) {
+  const CardVector<Press> keys = strokes_of(events);
+  // Enter, Tab and Alt codes end what a dead key waits for.
+  auto last = std::find_if(keys.rbegin(), keys.rend(), [](const Press& p) {
+    return p.code != 0 || ((p.key.scan == kEnter || p.key.scan == kTab) && !p.key.altgr);
+  });
+  CardVector<Keystroke> run;
+  for (auto it = last.base(); it != keys.end(); ++it) run.push_back(it->key);
+  return pending_accent(host, run);
+}
+
+LayoutFinding diagnose_keys(const KeyEvents& events, int reader_lang, const Validity& valid,
+                            std::string_view host_klid) {
   using Kind = LayoutFinding::Kind;
   LayoutFinding f;
   Typed t = decode_keys(events, reader_lang);
   struct Wiper {
     Typed& t;
     ~Wiper() {
-      std::fill(t.intended.begin(), t.intended.end(), U'\0');
-      std::fill(t.received.begin(), t.received.end(), U'\0');
+      wipe(t.intended);
+      wipe(t.received);
     }
   } wiper{t};
   if (valid(t.received)) return f;
@@ -216,12 +227,17 @@ LayoutFinding diagnose_keys(const std::vector<KeyEvent>& events, int reader_lang
   }
   // The scan codes don't depend on the host's layout: the layouts that turn these keys
   // into exactly these characters are the host's.
-  const std::vector<Press> keys = strokes_of(events);
+  const CardVector<Press> keys = strokes_of(events);
   std::vector<int> hosts;
   for (int h = 0; h < kLayoutCount; ++h) {
-    std::u32string typed = type_through(h, keys);
-    if (typed == t.received) hosts.push_back(h);
-    std::fill(typed.begin(), typed.end(), U'\0');
+    CardText typed = type_through(h, keys);
+    // A dead key left waiting at the end is in what the layout types, not yet in what
+    // arrived.
+    if (typed == t.received ||
+        (pending_accent(events, h) != 0 && typed.substr(0, typed.size() - 1) == t.received)) {
+      hosts.push_back(h);
+    }
+    wipe(typed);
   }
   if (hosts.empty()) {
     f.kind = Kind::none_of_eight;
@@ -274,7 +290,7 @@ LayoutFinding diagnose_text(std::u32string_view received, int reader_lang, const
     return f;
   }
   std::vector<int> hosts;
-  std::vector<std::u32string> meant(kLayoutCount);
+  std::vector<CardText> meant(kLayoutCount);
   for (int h = 0; h < kLayoutCount; ++h) {
     if (h == reader_lang) continue;
     if (read_back(received, h, reader_lang, &meant[h]) && valid(meant[h])) hosts.push_back(h);
@@ -302,7 +318,7 @@ LayoutFinding diagnose_text(std::u32string_view received, int reader_lang, const
         "what arrived is not valid track data, and reading it back through another "
         "keyboard layout doesn't make it valid: the keyboard layout is not the problem";
   }
-  for (std::u32string& m : meant) std::fill(m.begin(), m.end(), U'\0');
+  for (CardText& m : meant) wipe(m);
   return f;
 }
 

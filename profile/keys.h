@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "profile/card_memory.h"
+
 namespace msr::profile {
 
 // dwControlKeyState bits, with their Win32 values.
@@ -29,13 +31,14 @@ struct KeyEvent {
   std::uint32_t control = 0;  // dwControlKeyState; AltGr is right Alt and left Ctrl
   char32_t ch = 0;            // uChar: what the host's layout made of it; 0 nothing
 };
+using KeyEvents = CardVector<KeyEvent>;
 
 // What the reader meant (its keys read through its keyboard language) and what the host
 // received (the events' characters, dead keys as Windows gives them).
 struct Typed {
-  std::u32string intended, received;
+  CardText intended, received;
 };
-Typed decode_keys(const std::vector<KeyEvent>& events, int reader_lang);
+Typed decode_keys(const KeyEvents& events, int reader_lang);
 
 struct LayoutFinding {
   enum class Kind {
@@ -46,8 +49,8 @@ struct LayoutFinding {
     not_layout      // no layout makes it valid: not a layout problem
   } kind = Kind::fits;
   int host_lang = -1;
-  std::u32string repaired;  // host_layout: the text the reader meant
-  std::string advice;       // for a person; layout_advice() / unknown_layout_advice()
+  CardText repaired;   // host_layout: the text the reader meant
+  std::string advice;  // for a person; layout_advice() / unknown_layout_advice()
 };
 const char* finding_name(LayoutFinding::Kind k);  // "fits", "host_layout", ...
 
@@ -56,8 +59,12 @@ using Validity = std::function<bool(std::u32string_view)>;  // the swipe parser'
 // host_klid: the host's layout as GetKeyboardLayoutNameA names it, where the platform
 // tells; empty where it doesn't. It names the layout when the keys alone fit several, and
 // a layout that is none of the eight is reported as such.
-LayoutFinding diagnose_keys(const std::vector<KeyEvent>& events, int reader_lang,
-                            const Validity& valid, std::string_view host_klid = {});
+// The accent of a dead key the events end with, still waiting on the host layout `host`
+// (the console has shown nothing for it), or 0.
+char32_t pending_accent(const KeyEvents& events, int host);
+
+LayoutFinding diagnose_keys(const KeyEvents& events, int reader_lang, const Validity& valid,
+                            std::string_view host_klid = {});
 LayoutFinding diagnose_text(std::u32string_view received, int reader_lang, const Validity& valid,
                             std::string_view host_klid = {});
 

@@ -7,6 +7,7 @@ namespace msr::profile {
 namespace {
 
 struct Composition {
+  int lang;
   char32_t accent, next, result;
 };
 
@@ -26,15 +27,15 @@ KeyResult layout_key(int lang, Keystroke k) {
   return kKeyTable[lang][k.scan][level(k)];
 }
 
-char32_t compose(char32_t accent, char32_t next) {
+char32_t compose(int lang, char32_t accent, char32_t next) {
   if (next == U' ') return accent;
   const Composition* end = std::end(kCompositions);
-  const Composition* c =
-      std::lower_bound(std::begin(kCompositions), end, Composition{accent, next, 0},
-                       [](const Composition& a, const Composition& b) {
-                         return std::tie(a.accent, a.next) < std::tie(b.accent, b.next);
-                       });
-  return c != end && c->accent == accent && c->next == next ? c->result : 0;
+  const Composition* c = std::lower_bound(
+      std::begin(kCompositions), end, Composition{lang, accent, next, 0},
+      [](const Composition& a, const Composition& b) {
+        return std::tie(a.lang, a.accent, a.next) < std::tie(b.lang, b.accent, b.next);
+      });
+  return c != end && c->lang == lang && c->accent == accent && c->next == next ? c->result : 0;
 }
 
 std::vector<Keystroke> keys_for(int lang, char32_t c) {
@@ -65,7 +66,7 @@ std::vector<Keystroke> keys_for(int lang, char32_t c) {
   for (Keystroke d : dead_keys) {
     const char32_t accent = layout_key(lang, d).ch;
     for (const Composition& m : kCompositions) {
-      if (m.accent != accent || m.result != c) continue;
+      if (m.lang != lang || m.accent != accent || m.result != c) continue;
       std::vector<Keystroke> base = keys_for(lang, m.next);
       if (base.size() == 1) return {d, base[0]};
     }
@@ -73,15 +74,17 @@ std::vector<Keystroke> keys_for(int lang, char32_t c) {
   return {};
 }
 
-std::u32string type_keys(int lang, const std::vector<Keystroke>& keys) {
-  std::u32string out;
+namespace {
+
+CardText type_through(int lang, std::span<const Keystroke> keys, char32_t* waiting) {
+  CardText out;
   char32_t pending = 0;
   for (Keystroke k : keys) {
     const KeyResult r = layout_key(lang, k);
     if (r.ch == 0) continue;
     if (pending != 0) {
       // Windows: a second dead key that does not combine gives both accents.
-      const char32_t both = compose(pending, r.ch);
+      const char32_t both = compose(lang, pending, r.ch);
       if (both != 0 && !r.dead) {
         out += both;
       } else {
@@ -95,7 +98,24 @@ std::u32string type_keys(int lang, const std::vector<Keystroke>& keys) {
       out += r.ch;
     }
   }
+  *waiting = pending;
   return out;
+}
+
+}  // namespace
+
+CardText type_keys(int lang, std::span<const Keystroke> keys) {
+  char32_t pending = 0;
+  CardText out = type_through(lang, keys, &pending);
+  if (pending != 0) out += pending;
+  return out;
+}
+
+char32_t pending_accent(int lang, std::span<const Keystroke> keys) {
+  char32_t pending = 0;
+  CardText out = type_through(lang, keys, &pending);
+  wipe(out);
+  return pending;
 }
 
 }  // namespace msr::profile

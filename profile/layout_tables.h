@@ -1,13 +1,16 @@
 // What each of the reader's eight keyboard languages makes of a key, and the other way
 // round: the keys that make a character. The tables are made at build time from xkb-data
 // (profile/layout_gen), so that they need no Windows to run on; the dead keys behave as
-// Windows makes them behave. Usable without any of msrprofile's state (the stand-in that
-// types a swipe into a console links them).
+// Windows makes them behave (profile/layout_gen/windows_rules.h). Usable without any of
+// msrprofile's state (the stand-in that types a swipe into a console links them).
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "profile/card_memory.h"
 
 namespace msr::profile {
 
@@ -36,14 +39,18 @@ KeyResult layout_key(int lang, Keystroke k);
 // Empty: the layout can't type it.
 std::vector<Keystroke> keys_for(int lang, char32_t c);
 
-// A dead key (spacing accent `accent`) followed by a key that makes `next`: the composed
-// character, or 0 when the two don't combine (Windows then gives the accent, then `next`).
-// Followed by Space, a dead key gives its accent.
-char32_t compose(char32_t accent, char32_t next);
+// A dead key of layout `lang` (spacing accent `accent`) followed by a key that makes
+// `next`: the composed character, or 0 when the two don't combine there (Windows then
+// gives the accent, then `next`). Followed by Space, a dead key gives its accent.
+char32_t compose(int lang, char32_t accent, char32_t next);
 
 // Keystrokes read through layout `lang` as Windows types them: a dead key waits for the
-// next key, which it combines with or follows; a dead key left waiting at the end gives
-// nothing.
-std::u32string type_keys(int lang, const std::vector<Keystroke>& keys);
+// next key, which it combines with or follows; a dead key left waiting at the end is
+// given as its accent, so that nothing typed is lost from what is shown.
+CardText type_keys(int lang, std::span<const Keystroke> keys);
+
+// The accent of a dead key that `keys` leave waiting on layout `lang` (Windows shows
+// nothing for it until the next key), or 0.
+char32_t pending_accent(int lang, std::span<const Keystroke> keys);
 
 }  // namespace msr::profile

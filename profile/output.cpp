@@ -18,8 +18,9 @@ void print_json(Io io, const nlohmann::ordered_json& doc) {
   io.out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
 
-std::optional<Bytes> load_or_report(Io io, const std::string& path) {
+std::optional<Bytes> load_or_report(Io io, const std::string& path, bool* interface_left_out) {
   Loaded loaded = load(path);
+  if (interface_left_out != nullptr) *interface_left_out = loaded.interface_left_out;
   for (std::size_t i = 0; i < loaded.errors.size() && i < kMaxErrorsShown; ++i) {
     io.err << loaded.errors[i] << "\n";
   }

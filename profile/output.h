@@ -19,8 +19,10 @@ struct Io {
 
 void print_json(Io io, const nlohmann::ordered_json& doc);
 
-// The file's bytes, or its problems printed and nothing.
-std::optional<Bytes> load_or_report(Io io, const std::string& path);
+// The file's bytes, or its problems printed and nothing; `interface_left_out` says whether
+// a profile leaves `interface` out.
+std::optional<Bytes> load_or_report(Io io, const std::string& path,
+                                    bool* interface_left_out = nullptr);
 
 // kExitOk, or kExitNotWritten with the reason printed.
 int write_or_report(Io io, const std::string& path, std::string_view content, bool text);

@@ -14,6 +14,7 @@ namespace msr::profile {
 namespace {
 
 constexpr int kKq1 = 8, kKq2 = 9;
+constexpr int kMaxSettingsReads = 3;
 constexpr std::uint16_t kBaseFields = (1u << kBaseBlockSize) - 1;
 
 Reading failed(int exit, std::string problem) {
@@ -111,6 +112,19 @@ Reading read_vcom(const Host& host) {
   if (g_vcom.cportStr[0] == '\0') {
     const std::string ports =
         g_shell.cport != 0 ? host.port_name(g_shell.cport) : "any serial port";
+    if (g_vcom.busy_com != 0) {
+      const std::string busy = host.port_name(g_vcom.busy_com);
+      // Linux denies a port for want of permission in the same words as for a lock.
+      const std::string denied = host.windows ? "" : host.port_problem(busy);
+      if (!denied.empty()) {
+        g_vcom.busy_com = 0;  // not held: this user may not open it
+        return failed(kExitNoReader, denied);
+      }
+      Reading r = failed(kExitNoReader, busy + " is in use by another program");
+      if (g_shell.cport == 0) r.problem = "no reader answered on any serial port, and " + r.problem;
+      r.problem += ": close the program that holds the port and try again";
+      return r;
+    }
     return failed(kExitNoReader, "no reader answered on " + ports);
   }
   const int com = std::atoi(g_vcom.cportStr);
@@ -126,6 +140,46 @@ Reading read_vcom(const Host& host) {
   r.bytes[kKq1] = blk().kq1;
   r.read = kBaseFields | (1u << kKq1);
   return r;
+}
+
+bool same_answer(const Reading& a, const Reading& b) {
+  if (a.exit != b.exit) return false;
+  if (a.exit != kExitOk) return a.problem == b.problem;
+  return a.bytes == b.bytes && a.jis == b.jis && a.cif == b.cif && a.com == b.com;
+}
+
+Reading read_once(const Host& host, const Target& t) {
+  // The queries only ever set these: a reader that said "yes" before must say it again.
+  g_shell.jis = g_shell.cif = 0;
+  Reading r = t.transport == Transport::usb ? read_usb(host) : read_vcom(host);
+  if (r.exit == kExitOk) {
+    r.jis = g_shell.jis != 0;
+    r.cif = g_shell.cif != 0;
+  }
+  return r;
+}
+
+// A serial reply can be shifted by a byte that was on its way before it (a swipe's "%",
+// line noise, the reader's answer to an earlier command), and then reads as another
+// configuration. A record is taken only when two reads in a row agree; a one-off stray
+// byte spoils one read, so a third read is allowed before the answers count as
+// disagreeing. USB HID replies come as whole reports and can't shift: read once.
+Reading read_consistent(const Host& host, const Target& t) {
+  Reading previous = read_once(host, t);
+  if (t.transport != Transport::vcom || previous.exit == kExitNoReader) return previous;
+  const int port = previous.exit == kExitOk ? previous.com : 0;
+  for (int read = 2; read <= kMaxSettingsReads; ++read) {
+    // The port that answered, not whichever answers first on a new probe.
+    if (port != 0) g_shell.cport = port;
+    Reading current = read_once(host, t);
+    if (same_answer(previous, current)) return current;
+    previous = std::move(current);
+  }
+  const std::string where = port != 0 ? host.port_name(port) : "the port";
+  return failed(kExitReaderFailed, "the reader's answers disagree: " + where + " answered " +
+                                       std::to_string(kMaxSettingsReads) +
+                                       " settings reads without two in a row alike, so none "
+                                       "was taken");
 }
 
 }  // namespace
@@ -149,18 +203,21 @@ bool aim(const Host& host, const Target& t, std::string* why) {
 }
 
 Reading read_reader(const Host& host, const Target& t) {
-  Reading r = t.transport == Transport::usb ? read_usb(host) : read_vcom(host);
-  if (r.exit == kExitOk) {
-    r.jis = g_shell.jis != 0;
-    r.cif = g_shell.cif != 0;
-  }
-  return r;
+  return read_consistent(host, t);
 }
 
 Reading reach(const Host& host, const Target& t) {
   std::string why;
   if (!aim(host, t, &why)) return failed(kExitNoReader, why);
   return read_reader(host, t);
+}
+
+const char* transport_key(Transport t) {
+  return t == Transport::usb ? "usb" : t == Transport::vcom ? "vcom" : "ps2";
+}
+
+bool port_busy(int exit) {
+  return exit == kExitNoReader && g_vcom.busy_com != 0;
 }
 
 std::uint16_t comparable(const Reading& r) {

@@ -11,10 +11,12 @@
 
 #include "platform/posix/serial_ports.h"
 #include "profile/codec.h"
+#include "settings/history.h"
 
 namespace msr::profile {
 
 enum class Transport { usb, vcom, ps2 };
+const char* transport_key(Transport t);  // "usb", "vcom", "ps2"
 
 // mr7's place among the fifteen bytes: the firmware version, the reader's own.
 inline constexpr int kFirmwareByte = 7;
@@ -46,6 +48,11 @@ struct Host {
   std::function<std::string(const std::string& path)> port_problem = [](const std::string&) {
     return std::string();
   };
+  // The folder of the history of configurations a write replaced; empty, and why, when
+  // there is none. Windows: the one msrsetup's window keeps as well.
+  std::function<std::string(std::string* why)> history_folder = [](std::string* why) {
+    return msr::history_folder(why);
+  };
   // Standard error is a terminal, where a countdown can rewrite its line.
   bool countdown = false;
   // From then on Ctrl+C, Ctrl+Break (Windows) and SIGINT, SIGTERM (POSIX) only ask the
@@ -73,13 +80,18 @@ struct Reading {
   int com = 0;  // vCOM: the COM port the reader answered on
 };
 
+// The last read found no reader (`exit` is kExitNoReader) and a port held by another
+// program, where the reader may be.
+bool port_busy(int exit);
+
 // Sets the process-wide transport flags for `t`; false, and why, when the platform can't
 // reach a reader that way (no reader: kExitNoReader).
 bool aim(const Host& host, const Target& t, std::string* why);
 
 // Reads the reader `aim` pointed at: over USB setusb(0) then setusb1(0) (the base block,
 // and kq1, kq2 where the reader has the extended block); over vCOM setcom(0) (the base
-// block and kq1). Sends nothing but read commands and queries.
+// block and kq1) until two reads in a row agree, at most three times, on the port that
+// answered first. Sends nothing but read commands and queries.
 Reading read_reader(const Host& host, const Target& t);
 
 // aim, then read_reader; a platform that can't reach the reader gives kExitNoReader.

@@ -47,11 +47,11 @@ std::string port_of(const Host& host, const Target& t) {
 const char* outcome_word(const std::string& command, int exit) {
   switch (exit) {
     case kExitOk:
-      return command == "write" ? "written" : "same";
+      return command == "verify" ? "same" : "written";
     case kExitDiffers:
       return "differs";
     case kExitNoReader:
-      return "no-reader";
+      return port_busy(exit) ? "port-busy" : "no-reader";
     case kExitBadInput:
       return "bad-profile";
     case kExitReaderFailed:

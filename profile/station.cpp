@@ -40,6 +40,7 @@ struct ReaderEnd {
   std::string action;   // what the person at the bench does with it
   std::string problem;  // why it is not written or no_change
   std::vector<std::string> differing;
+  std::string history;  // where what it held before is kept; empty: nothing was written
   std::optional<SwipeCheck> swipe;
   int exit = kExitOk;        // as write's for this reader
   std::string results_word;  // for the results line
@@ -132,7 +133,7 @@ std::string join(const std::vector<std::string>& names) {
 
 // Programs the reader that was found, as write does, then checks a test swipe.
 ReaderEnd take_reader(Io io, const Host& host, const StationArgs& a, const Bytes& profile,
-                      const Reading& found) {
+                      bool interface_left_out, const Reading& found) {
   ReaderEnd end;
   end.port = port_text(host, a.target, found);
   Programmed p;
@@ -140,9 +141,9 @@ ReaderEnd take_reader(Io io, const Host& host, const StationArgs& a, const Bytes
     end.firmware = found.bytes[kFirmwareByte];
     // Write's own report is for one reader; the station says it in one line instead.
     std::ostringstream quiet;
-    const WriteArgs write{a.profile, a.target};
+    const WriteArgs write{a.profile, a.target, "station"};
     Bytes bytes = profile;
-    p = program_reader(Io{quiet, quiet}, host, write, &bytes, {&found, true});
+    p = program_reader(Io{quiet, quiet}, host, write, &bytes, {&found, true, interface_left_out});
   } else {
     p.exit = found.exit;
     p.problem = found.problem + "; nothing was written";
@@ -150,6 +151,7 @@ ReaderEnd take_reader(Io io, const Host& host, const StationArgs& a, const Bytes
   end.exit = p.exit;
   end.problem = p.problem;
   end.differing = p.differing;
+  end.history = p.history;
   if (p.exit == kExitOk) {
     end.outcome = p.no_change ? "no_change" : "written";
     end.results_word = p.no_change ? "no-change" : "written";
@@ -198,7 +200,15 @@ std::string firmware_text(int firmware) {
 std::string reader_line(const ReaderEnd& e) {
   std::string line = "reader " + std::to_string(e.number) + "  " + clock_text(e.when, false) +
                      "  " + e.port + "  " + firmware_text(e.firmware) + "  " + e.outcome;
-  if (!e.problem.empty()) line += " (" + e.problem + ")";
+  if (!e.problem.empty()) {
+    line += " (" + e.problem;
+    // What the reader held is the way back for one set aside: msrprofile restore ENTRY.
+    if (!e.history.empty()) {
+      line += (e.problem.back() == '.' ? " What" : "; what") +
+              std::string(" it held before is kept in ") + e.history;
+    }
+    line += ")";
+  }
   if (e.swipe && e.swipe->exit == kExitOk) line += ", test swipe valid";
   return line + ": " + e.action;
 }
@@ -225,6 +235,8 @@ nlohmann::ordered_json reader_json(const ReaderEnd& e, const Target& t) {
           {"message",
            e.problem.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(e.problem)},
           {"differences", e.differing},
+          {"history",
+           e.history.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(e.history)},
           {"swipe", swipe},
           {"exit", e.exit}};
 }
@@ -274,12 +286,20 @@ void print_summary(Io io, const Tally& tally, bool stopped, bool json) {
 }  // namespace
 
 int cmd_station(Io io, const Host& host, const StationArgs& a) {
-  std::optional<Bytes> profile = load_or_report(io, a.profile);
+  bool interface_left_out = false;
+  std::optional<Bytes> profile = load_or_report(io, a.profile, &interface_left_out);
   if (!profile) return kExitBadInput;  // before any reader is looked for
   warn_delay(io, a.profile, *profile);
   std::string why;
   if (!a.results.empty() && !results_writable(a.results, &why)) {
     io.err << "msrprofile: the results file " << a.results << " can't be written: " << why << "\n";
+    return kExitNotWritten;
+  }
+  // Every reader's configuration is kept before it is written: a folder that can't hold
+  // them would fail each reader in turn.
+  if (host.history_folder(&why).empty()) {
+    io.err << "msrprofile: what each reader holds can't be kept before it is written: " << why
+           << "\n";
     return kExitNotWritten;
   }
   if (a.target.transport == Transport::usb && !host.windows) {
@@ -317,7 +337,7 @@ int cmd_station(Io io, const Host& host, const StationArgs& a) {
       stopped = true;
       break;
     }
-    ReaderEnd end = take_reader(io, host, a, *profile, *found);
+    ReaderEnd end = take_reader(io, host, a, *profile, interface_left_out, *found);
     end.number = tally.readers + 1;
     end.when = std::time(nullptr);
     end.seconds = (os().GetTickCount() - found_at) / 1000.0;

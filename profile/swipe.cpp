@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "settings/settings_block.h"
 
@@ -219,10 +220,15 @@ Reading read_framed(Text text, const Framing& f) {
   int next = 1;
   const char32_t end = f.tab ? U'\t' : f.end;
   while (pos < text.size()) {
+    // A track is named by its start sentinel and where it stands, whatever its data: a
+    // reader that sends "+" for track 3 does so whatever its settings say.
     int number = 0;
     for (int n = next; n <= 3 && number == 0; ++n) {
-      if (text[pos] == f.lead[n - 1]) number = n;
+      if (text[pos] == f.lead[n - 1] || (n == 3 && text[pos] == U'+')) number = n;
     }
+    // Tracks 2 and 3 often share a start sentinel: the first such track is track 2, unless
+    // the reader sends no track 2.
+    if (number == 2 && f.lead[2] == f.lead[1] && !f.send[1] && f.send[2]) number = 3;
     if (number == 0) {
       r.swipe.problems.push_back(count(text.size() - pos, "character") + " from position " +
                                  std::to_string(pos + 1) + " belong to no track");
@@ -232,8 +238,6 @@ Reading read_framed(Text text, const Framing& f) {
     const std::size_t close = text.find(end, pos + 1);
     const std::size_t stop = close == Text::npos ? text.size() : close;
     const Text data = text.substr(pos + 1, stop - pos - 1);
-    // Tracks 2 and 3 often share a leading code.
-    if (number == 2 && f.lead[2] == f.lead[1]) number = numeric_track(data);
     std::optional<char32_t> lrc;
     std::size_t after = stop;
     if (close != Text::npos) {
@@ -258,6 +262,15 @@ Reading read_framed(Text text, const Framing& f) {
   return r;
 }
 
+// Where `field` stands in `text` from `from` on, followed by "=" (no copy of the card's data
+// is made to search with).
+std::size_t find_field(Text text, Text field, std::size_t from) {
+  for (std::size_t at = text.find(field, from); at != Text::npos; at = text.find(field, at + 1)) {
+    if (at + field.size() < text.size() && text[at + field.size()] == U'=') return at;
+  }
+  return Text::npos;
+}
+
 // Without codes the tracks run together; they are told apart by the PAN that tracks 2
 // and 3 repeat after track 1's, and by the track 1 format code, a letter.
 Reading read_unframed(Text text) {
@@ -277,10 +290,10 @@ Reading read_unframed(Text text) {
       const std::size_t name_end = sep == Text::npos ? Text::npos : text.find(U'^', sep + 1);
       pos = text.size();
       if (name_end != Text::npos && !pan.empty()) {
-        const std::size_t at = text.find(std::u32string(pan) + U'=', name_end + 1);
+        const std::size_t at = find_field(text, pan, name_end + 1);
         if (at != Text::npos) pos = at;
         // A track 3 right after track 1: its two-digit format code comes first.
-        const std::size_t at3 = text.find(std::u32string(pan) + U'=', name_end + 3);
+        const std::size_t at3 = find_field(text, pan, name_end + 3);
         if (at == Text::npos && at3 != Text::npos && at3 >= 2 && digits(text.substr(at3 - 2, 2)))
           pos = at3 - 2;
       }
@@ -291,7 +304,7 @@ Reading read_unframed(Text text) {
     if (pan.empty() && sep != Text::npos) pan = text.substr(pos, sep - pos);
     std::size_t at3 = Text::npos;
     if (!pan.empty() && sep != Text::npos) {
-      const std::size_t again = text.find(std::u32string(pan) + U'=', sep + 1);
+      const std::size_t again = find_field(text, pan, sep + 1);
       if (again != Text::npos && again >= pos + 2 && digits(text.substr(again - 2, 2)))
         at3 = again - 2;
     }
@@ -405,15 +418,25 @@ Swipe analyze(Text text, const std::optional<Framing>& expected) {
       }
     }
   }
+  // Sentinels name the tracks: a framing that finds a track where the swipe begins wins
+  // whatever the tracks' checks say, and of several the one that leaves least unexplained,
+  // then whose tracks pass most. A reader without codes begins with a format code or a
+  // digit, which is no start sentinel: only then is the unframed reading weighed, and it
+  // is taken only outright.
   Reading best = read_unframed(text);
   best.cost += failures(best.swipe);
+  std::optional<Reading> framed;
+  int framed_failures = 0;
   for (const Framing& f : candidates) {
     Reading r = read_framed(text, f);
-    r.cost += failures(r.swipe);
-    // An unframed reading wins only outright: codes explain a swipe better when they fit.
-    if (r.cost <= best.cost && (best.swipe.seen.lecodes == false || r.cost < best.cost)) {
-      best = std::move(r);
+    const int n = failures(r.swipe);
+    if (!framed || std::make_pair(r.cost, n) < std::make_pair(framed->cost, framed_failures)) {
+      framed = std::move(r);
+      framed_failures = n;
     }
+  }
+  if (framed && (!framed->swipe.tracks.empty() || framed->cost + framed_failures <= best.cost)) {
+    best = std::move(*framed);
   }
   Swipe s = std::move(best.swipe);
   s.characters = characters;
@@ -428,16 +451,6 @@ Swipe analyze(Text text, const std::optional<Framing>& expected) {
   }
   if (crs > 2) s.problems.push_back(count(crs, "carriage return") + " at the end, at most 2");
   return s;
-}
-
-void wipe(void* p, std::size_t n) {
-  volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
-  while (n-- > 0) *b++ = 0;
-}
-
-void wipe(std::u32string& s) {
-  wipe(s.data(), s.capacity() * sizeof(char32_t));
-  s.clear();
 }
 
 }  // namespace msr::profile

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "profile/card_memory.h"
 #include "profile/codec.h"
 
 namespace msr::profile {
@@ -89,9 +90,5 @@ char32_t card_lrc(int number, std::u32string_view data);
 
 // A code as a person reads it: the character where it is printable ASCII, else "0x0D".
 std::string code_text(char32_t c);
-
-// Overwrites a buffer that held card data before it is freed or reused.
-void wipe(std::u32string& s);
-void wipe(void* p, std::size_t n);
 
 }  // namespace msr::profile

@@ -52,7 +52,7 @@ Handle open_swipe_port(int com, const std::string& name, std::string* why) {
   return h;
 }
 
-int capture_port(Handle port, const std::string& name, const PortBurst& o, std::u32string* text,
+int capture_port(Handle port, const std::string& name, const PortBurst& o, CardText* text,
                  std::string* why) {
   text->clear();
   text->reserve(kMaxSwipe + 256);  // never moved: no copy of the swipe is left behind

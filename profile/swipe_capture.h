@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/os.h"
+#include "profile/card_memory.h"
 
 namespace msr::profile {
 
@@ -30,7 +31,7 @@ Handle open_swipe_port(int com, const std::string& name, std::string* why);
 // kExitOk with the burst in *text (a byte per character); kExitNoReader when nothing came
 // in time or the port failed (why says which); kExitDiffers when the burst is no swipe
 // (longer than any swipe, or endless). The read buffers are wiped.
-int capture_port(Handle port, const std::string& name, const PortBurst& o, std::u32string* text,
+int capture_port(Handle port, const std::string& name, const PortBurst& o, CardText* text,
                  std::string* why);
 
 }  // namespace msr::profile

@@ -22,6 +22,7 @@ namespace {
 // What a swipe is compared with: a profile's bytes, or the reader's own.
 struct Expected {
   std::optional<Bytes> bytes;
+  bool interface_left_out = false;
   std::string name;  // the profile's path, or "the reader's settings"
 };
 
@@ -114,7 +115,7 @@ class SwipeSource {
   virtual ~SwipeSource() = default;
   // kExitOk with the swipe's text as the host received it, and for a keyboard what its
   // layout made of it; else the exit code and why.
-  virtual int capture(const std::function<void(int)>& countdown, std::u32string* text,
+  virtual int capture(const std::function<void(int)>& countdown, CardText* text,
                       std::optional<LayoutNote>* layout, std::string* why) = 0;
 };
 
@@ -123,8 +124,8 @@ class PortSource final : public SwipeSource {
   PortSource(Handle port, std::string name, PortBurst burst)
       : port_(port), name_(std::move(name)), burst_(std::move(burst)) {}
   ~PortSource() override { os().CloseHandle(port_); }
-  int capture(const std::function<void(int)>& countdown, std::u32string* text,
-              std::optional<LayoutNote>*, std::string* why) override {
+  int capture(const std::function<void(int)>& countdown, CardText* text, std::optional<LayoutNote>*,
+              std::string* why) override {
     burst_.countdown = countdown;
     return capture_port(port_, name_, burst_, text, why);
   }
@@ -169,13 +170,13 @@ class KeySource final : public SwipeSource {
   }
 #endif
 
-  int capture(const std::function<void(int)>& countdown, std::u32string* text,
+  int capture(const std::function<void(int)>& countdown, CardText* text,
               std::optional<LayoutNote>* layout, std::string* why) override {
     burst_.countdown = countdown;
     const auto valid = [this](std::u32string_view t) { return analyze(t, framing_).valid(); };
-    std::vector<KeyEvent> keys;
+    KeyEvents keys;
     struct Wiper {
-      std::vector<KeyEvent>& k;
+      KeyEvents& k;
       ~Wiper() { wipe(k); }
     } wiper{keys};
     int got = kExitOk;
@@ -187,6 +188,10 @@ class KeySource final : public SwipeSource {
     text->swap(t.received);
     wipe(t.intended);
     finding = diagnose_keys(keys, lang_, valid, klid_);
+    // A dead key the burst ended on is reported as its accent, as the terminal will show it.
+    const KeyboardLayout* named = klid_.empty() ? nullptr : layout_for_klid(klid_);
+    const int host = finding.host_lang >= 0 ? finding.host_lang : named ? named->lang : -1;
+    if (const char32_t accent = host >= 0 ? pending_accent(keys, host) : 0) *text += accent;
 #else
     if (kind_ == Source::evdev) {
       // The device is grabbed: the host's layout plays no part, its keys are the reader's.
@@ -301,7 +306,7 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   Expected expected;
   if (!a.profile.empty()) {
-    expected.bytes = load_or_report(io, a.profile);
+    expected.bytes = load_or_report(io, a.profile, &expected.interface_left_out);
     if (!expected.bytes) return kExitBadInput;
     expected.name = a.profile;
   }
@@ -355,7 +360,7 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
 
   Outcome run;
   nlohmann::ordered_json swipes = nlohmann::ordered_json::array();
-  std::u32string text;
+  CardText text;
   for (int i = 1; i <= a.count; ++i) {
     if (!host.countdown) {
       io.err << "swipe a card on " << p.name << " (" << a.timeout << " s)\n" << std::flush;
@@ -372,7 +377,8 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
     result.swipe = analyze(text, framing);
     wipe(text);
     if (expected.bytes) {
-      result.options = compare_swipe(result.swipe, p.source, *expected.bytes, &result.seen);
+      result.options = compare_swipe(result.swipe, p.source, *expected.bytes, &result.seen,
+                                     expected.interface_left_out);
     }
     const Bytes* profile = expected.bytes ? &*expected.bytes : nullptr;
     Outcome one;
@@ -429,7 +435,7 @@ SwipeCheck check_swipe(Io io, const Host& host, const Target& t, int com, const 
   if (!source) return none(exit);
   io.err << "swipe a test card on " << p.name << " (" << timeout_s << " s)\n" << std::flush;
   SwipeResult result;
-  std::u32string text;
+  CardText text;
   exit = source->capture([](int) {}, &text, &result.layout, &why);
   if (exit != kExitOk) {
     wipe(text);

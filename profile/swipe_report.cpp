@@ -134,7 +134,7 @@ nlohmann::ordered_json code_json(char32_t c) {
 }  // namespace
 
 std::vector<OptionCheck> compare_swipe(const Swipe& swipe, Source source, const Bytes& profile,
-                                       Bytes* seen_bytes) {
+                                       Bytes* seen_bytes, bool interface_left_out) {
   SettingsBlock seen;
   load_block(seen, profile.data());
   std::vector<OptionCheck> list;
@@ -167,7 +167,9 @@ std::vector<OptionCheck> compare_swipe(const Swipe& swipe, Source source, const 
       continue;
     OptionCheck c;
     c.option = &o;
-    if (std::find(shown.begin(), shown.end(), o.name) != shown.end()) {
+    if (interface_left_out && o.name == kInterfaceOption) {
+      c.why = "the profile leaves it out: a write keeps the reader's own interface";
+    } else if (std::find(shown.begin(), shown.end(), o.name) != shown.end()) {
       c.verdict = raw(o, profile) == raw(o, *seen_bytes) ? Verdict::ok : Verdict::failed;
     } else if (o.name.rfind("send_track", 0) == 0) {
       c.why = "the swipe has no such track: the card may have nothing on it";

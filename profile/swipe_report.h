@@ -24,8 +24,9 @@ struct OptionCheck {
 
 // Every option that shapes a swipe, in profile order: what `profile` says against what
 // `swipe` showed. `seen` gets the profile's bytes with the options the swipe showed put in.
+// A profile that leaves `interface` out says nothing about it, so it is not checked.
 std::vector<OptionCheck> compare_swipe(const Swipe& swipe, Source source, const Bytes& profile,
-                                       Bytes* seen);
+                                       Bytes* seen, bool interface_left_out = false);
 
 // The layout diagnosis as the report shows it.
 struct LayoutNote {

@@ -21,7 +21,9 @@ void apply_presets(SettingsBlock& b) {
   }
 }
 
-char* c(std::uint8_t& byte) { return reinterpret_cast<char*>(&byte); }
+char* c(std::uint8_t& byte) {
+  return reinterpret_cast<char*>(&byte);
+}
 
 }  // namespace
 
@@ -40,6 +42,10 @@ void readf() {
   }
   if (fd == nullptr) {
     os().Beep(500, 500);
+    // Writing the presets is how a reader is put back to its defaults, but a file that
+    // was meant to be there and isn't should show.
+    log_write(" readf(): no settings file (%s, msr.ini, tvrnmsr.ini): the presets stand \n",
+              g_shell.inifn.c_str());
     return;
   }
 
@@ -53,8 +59,8 @@ void readf() {
   const std::uintptr_t fd_id = reinterpret_cast<std::uintptr_t>(fd);
   std::fclose(fd);
   log_write(" readf(): fd=%p, fn=%s, p2j=%x, mr1=%x,%x,%x,%x,%x,%x,%x, kq1=%x \n",
-            reinterpret_cast<void*>(fd_id), g_settings.fn.c_str(), b.p2j, b.mr1, b.mr2, b.mr3, b.mr4,
-            b.mr5, b.mr6, b.mr7, b.kq1);
+            reinterpret_cast<void*>(fd_id), g_settings.fn.c_str(), b.p2j, b.mr1, b.mr2, b.mr3,
+            b.mr4, b.mr5, b.mr6, b.mr7, b.kq1);
 }
 
 }  // namespace msr

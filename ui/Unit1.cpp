@@ -12,8 +12,10 @@
 #include "common/log.h"
 #include "common/paths.h"
 #include "platform/os.h"
+#include "settings/history.h"
 #include "settings/settings_block.h"
 #include "transport/ps2/ps2.h"
+#include "transport/save.h"
 #include "transport/usb/usb.h"
 #include "transport/vcom/vcom.h"
 #include "ui/form1_layout.h"
@@ -623,14 +625,55 @@ void TForm1::StaticText2Click(TObject*) {
 
 // --- the bottom row and the languages ---
 
+namespace {
+
+// What the reader held when the window read it, kept in the history folder before Save
+// writes over it, so that `msrprofile restore` can put it back. Keeping it never stands in
+// the save's way: a failure only goes to the log.
+void keep_what_was_read() {
+  static bool kept = false;  // a save tried again keeps the same reading once
+  if (kept) return;
+  SettingsBlock read;
+  std::string transport, port;
+  if (g_shell.usb != 0) {
+    if (!g_usb.base_read) return;
+    load_base_block(read, g_usb.base_as_read);
+    read.kq1 = g_usb.ext_as_read[0];
+    read.kq2 = g_usb.ext_as_read[1];
+    transport = "usb";
+  } else {
+    if (g_vcom.read_port == 0) return;
+    load_base_block(read, g_vcom.record_as_read);
+    read.kq1 = g_vcom.record_as_read[8];
+    transport = "vcom";
+    port = "COM" + std::to_string(g_vcom.read_port);
+  }
+  std::string path, why;
+  kept = keep_history(window_record(read, transport, port, g_usb.ext_f != 0), &path, &why);
+  if (!kept) log_write(" history not kept: %s \n", why.c_str());
+}
+
+}  // namespace
+
 void TForm1::Button2Click(TObject*) {
   Button2->SetEnabled(false);
   os().Beep(1000, 100);
-  if (g_shell.usb != 0) {
-    g_transports.setusb(1);
-    g_transports.setusb1(1);
-  } else if (g_shell.vcom != 0) {
-    g_transports.setcom(1);
+  if (g_shell.usb != 0 || g_shell.vcom != 0) {
+    keep_what_was_read();
+    const SaveOutcome o = g_shell.usb != 0 ? save_usb() : save_vcom();
+    if (!o.ok()) {
+      // The window stays with the user's edits, so that the reader can be plugged back
+      // in and the save tried again, or the run cancelled.
+      const std::string port = o.port > 0 ? "COM" + std::to_string(o.port) : std::string();
+      std::string text = save_failure_text(o, port) + "\n\n";
+      text += o.failure == SaveFailure::answers_differently
+                  ? "Close this window and start again to see what the reader holds."
+                  : "Your changes are still in this window: check the reader, then press "
+                    "Save & Exit again, or Cancel & Exit.";
+      Application.MessageBox(text.c_str(), kAppTitle, w32::kMbOk | w32::kMbIconWarning);
+      Button2->SetEnabled(true);
+      return;
+    }
   } else if (blk().mr7 > 85) {
     g_transports.setps2();
   } else if (log_on()) {

@@ -1,6 +1,7 @@
 // Linux implementation of the operating-system boundary (see posix_os.h).
 #include "platform/posix/posix_os.h"
 
+#include <dirent.h>
 #include <libserialport.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -33,7 +34,8 @@ constexpr std::uint32_t kErrInvalidFunction = 1, kErrFileNotFound = 2, kErrPathN
                         kErrInsufficientBuffer = 122, kErrInvalidParameter = 87,
                         kErrCallNotImplemented = 120, kErrModNotFound = 126,
                         kErrFilenameExcedRange = 206, kErrOperationAborted = 995,
-                        kErrInvalidWindowHandle = 1400, kErrTimeout = 1460;
+                        kErrInvalidWindowHandle = 1400, kErrTimeout = 1460, kErrNoMoreFiles = 18,
+                        kErrEnvVarNotFound = 203;
 
 constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 
@@ -473,6 +475,68 @@ class PosixOs final : public Os {
     *read = 0;
     return fail(kErrCallNotImplemented);
   }
+  bool GetEnvironmentVariableA(const char* name, std::string* value) override {
+    const char* text = std::getenv(name);
+    if (text == nullptr) return fail(kErrEnvVarNotFound);
+    *value = text;
+    return true;
+  }
+  // Linux has no common application data folder: msrprofile's host names its own.
+  bool SHGetFolderPathA(int, std::string*) override { return fail(kErrCallNotImplemented); }
+  bool CreateDirectoryA(const char* path) override {
+    if (::mkdir(host_path(path).c_str(), 0755) == 0) return true;
+    return fail(errno == EEXIST ? w32::kErrorAlreadyExists : win32_error(errno));
+  }
+  // Only "folder\*" patterns, which is all the program asks for.
+  Handle FindFirstFileA(const char* pattern, std::string* name) override {
+    std::string folder = host_path(pattern);
+    if (folder.size() < 2 || folder.compare(folder.size() - 2, 2, "/*") != 0) {
+      fail(kErrInvalidParameter);
+      return invalid_handle();
+    }
+    folder.resize(folder.size() - 2);
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+      fail(win32_error(errno));
+      return invalid_handle();
+    }
+    const std::uintptr_t h = next_handle();
+    finds_[h] = dir;
+    if (!FindNextFileA(reinterpret_cast<Handle>(h), name)) {
+      FindClose(reinterpret_cast<Handle>(h));
+      fail(kErrFileNotFound);
+      return invalid_handle();
+    }
+    return reinterpret_cast<Handle>(h);
+  }
+  bool FindNextFileA(Handle find, std::string* name) override {
+    auto it = finds_.find(id(find));
+    if (it == finds_.end()) return fail(kErrInvalidHandle);
+    const dirent* entry = ::readdir(it->second);
+    if (entry == nullptr) return fail(kErrNoMoreFiles);
+    *name = entry->d_name;
+    return true;
+  }
+  bool FindClose(Handle find) override {
+    auto it = finds_.find(id(find));
+    if (it == finds_.end()) return fail(kErrInvalidHandle);
+    ::closedir(it->second);
+    finds_.erase(it);
+    return true;
+  }
+  bool DeleteFileA(const char* path) override {
+    return ::unlink(host_path(path).c_str()) == 0 || fail(win32_error(errno));
+  }
+  bool MoveFileA(const char* from, const char* to) override {
+    // link then unlink: rename(2) would replace a target that exists, which MoveFileA refuses.
+    const std::string target = host_path(to);
+    if (::link(host_path(from).c_str(), target.c_str()) != 0) {
+      return fail(errno == EEXIST ? w32::kErrorAlreadyExists : win32_error(errno));
+    }
+    ::unlink(host_path(from).c_str());
+    return true;
+  }
+
   std::uint32_t GetTickCount() override {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -514,6 +578,7 @@ class PosixOs final : public Os {
   std::vector<std::string> ports_;  // in probing order: ports_[0] is COM<size>
   std::map<std::uintptr_t, Port> open_;
   std::map<std::uintptr_t, std::vector<std::pair<std::string, std::string>>> keys_;
+  std::map<std::uintptr_t, DIR*> finds_;
   std::uintptr_t next_handle_ = 0x100;
   std::uint32_t last_error_ = 0;
 };

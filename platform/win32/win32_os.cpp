@@ -2,6 +2,8 @@
 #include "platform/win32/win32_os.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include <cstring>
 #include <ctime>
@@ -273,6 +275,49 @@ class Win32Os final : public Os {
     SecureZeroMemory(raw, sizeof raw);
     return ok;
   }
+  bool GetEnvironmentVariableA(const char* name, std::string* value) override {
+    std::vector<char> text(256);
+    for (;;) {
+      const DWORD n = ::GetEnvironmentVariableA(name, text.data(), static_cast<DWORD>(text.size()));
+      if (n == 0) return false;
+      if (n < text.size()) {
+        value->assign(text.data(), n);
+        return true;
+      }
+      text.resize(n);
+    }
+  }
+  bool SHGetFolderPathA(int csidl, std::string* path) override {
+    char text[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, text))) return false;
+    *path = text;
+    return true;
+  }
+  bool CreateDirectoryA(const char* path) override {
+    return ::CreateDirectoryA(path, nullptr) != FALSE;
+  }
+  Handle FindFirstFileA(const char* pattern, std::string* name) override {
+    WIN32_FIND_DATAA found{};
+    HANDLE find = ::FindFirstFileA(pattern, &found);
+    if (find != INVALID_HANDLE_VALUE) *name = found.cFileName;
+    return find;
+  }
+  bool FindNextFileA(Handle find, std::string* name) override {
+    WIN32_FIND_DATAA found{};
+    if (!::FindNextFileA(h(find), &found)) return false;
+    *name = found.cFileName;
+    return true;
+  }
+  bool FindClose(Handle find) override {
+    return ::FindClose(h(find)) != FALSE;
+  }
+  bool DeleteFileA(const char* path) override {
+    return ::DeleteFileA(path) != FALSE;
+  }
+  bool MoveFileA(const char* from, const char* to) override {
+    return ::MoveFileA(from, to) != FALSE;
+  }
+
   std::uint32_t GetTickCount() override {
     return ::GetTickCount();
   }

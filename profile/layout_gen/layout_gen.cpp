@@ -4,7 +4,8 @@
 //
 // The layouts are read from the machine's xkb-data through libxkbcommon (model pc105),
 // the compositions from the en_US.UTF-8 Compose file, so that no layout is ever typed in
-// by hand. Windows and Wine can't be asked: under Wine every layout answers as US.
+// by hand; windows_rules.h narrows them to what a Windows host does. Windows and Wine
+// can't be asked: under Wine every layout answers as US.
 //
 //   layout_gen OUTPUT.inc
 #include <xkbcommon/xkbcommon-compose.h>
@@ -16,9 +17,11 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "profile/keyboard_layouts.h"
+#include "profile/layout_gen/windows_rules.h"
 
 namespace {
 
@@ -39,9 +42,11 @@ constexpr int kKeyLeftShift = 42 + 8, kKeyRightAlt = 100 + 8, kKeySpace = 57 + 8
   std::exit(1);
 }
 
-char32_t first_code_point(const char* s) {
+// The one character `s` holds in UTF-8; 0 for none or more than one (a letter and a
+// combining accent is no character a key gives).
+char32_t one_code_point(const char* s) {
   const auto* u = reinterpret_cast<const unsigned char*>(s);
-  if (u[0] < 0x80) return u[0];
+  if (u[0] < 0x80) return u[0] != 0 && u[1] == 0 ? u[0] : 0;
   int n = u[0] >= 0xF0 ? 3 : u[0] >= 0xE0 ? 2 : 1;
   char32_t c = u[0] & (0x3F >> n);
   for (int i = 1; i <= n; ++i) {
@@ -64,15 +69,27 @@ char32_t compose_pair(xkb_compose_table* table, xkb_keysym_t a, xkb_keysym_t b) 
   char32_t c = 0;
   if (xkb_compose_state_get_status(st) == XKB_COMPOSE_COMPOSED) {
     char buf[16];
-    if (xkb_compose_state_get_utf8(st, buf, sizeof buf) > 0) c = first_code_point(buf);
+    if (xkb_compose_state_get_utf8(st, buf, sizeof buf) > 0) c = one_code_point(buf);
   }
   xkb_compose_state_unref(st);
   return c;
 }
 
-bool has_case(char32_t c) {
-  xkb_keysym_t ks = xkb_utf32_to_keysym(c);
-  return ks != XKB_KEY_NoSymbol && xkb_keysym_to_lower(ks) != xkb_keysym_to_upper(ks);
+// The next character of a UTF-8 string, moving past it.
+char32_t next_code_point(const char** s) {
+  const auto* u = reinterpret_cast<const unsigned char*>(*s);
+  const int n = u[0] < 0x80 ? 0 : u[0] >= 0xF0 ? 3 : u[0] >= 0xE0 ? 2 : 1;
+  char32_t c = n == 0 ? u[0] : u[0] & (0x3F >> n);
+  for (int i = 1; i <= n; ++i) c = (c << 6) | (u[i] & 0x3F);
+  *s += n + 1;
+  return c;
+}
+
+int layout_index(const char* xkb) {
+  for (int l = 0; l < msr::profile::kLayoutCount; ++l) {
+    if (std::strcmp(msr::profile::keyboard_layout(l).xkb, xkb) == 0) return l;
+  }
+  fail(std::string("no layout ") + xkb);
 }
 
 struct Entry {
@@ -95,7 +112,7 @@ int main(int argc, char** argv) {
   std::vector<std::vector<std::vector<Entry>>> keys(
       layouts, std::vector<std::vector<Entry>>(kScanCount, std::vector<Entry>(4)));
   std::set<xkb_keysym_t> dead_syms;
-  std::set<char32_t> bases;
+  std::vector<std::set<xkb_keysym_t>> dead_in(layouts);
   std::map<xkb_keysym_t, char32_t> accent_of;
 
   for (int l = 0; l < layouts; ++l) {
@@ -130,14 +147,20 @@ int main(int argc, char** argv) {
         if (is_dead(e.sym)) {
           e.dead = true;
           dead_syms.insert(e.sym);
+          dead_in[l].insert(e.sym);
         } else {
           e.ch = xkb_state_key_get_utf32(st, kc);
-          if (e.ch != 0) bases.insert(e.ch);
         }
       }
       xkb_state_unref(st);
     }
     xkb_keymap_unref(map);
+  }
+
+  for (const msr::layout_gen::KeyOverride& o : msr::layout_gen::kKeyOverrides) {
+    Entry& e = keys[layout_index(o.xkb)][o.scan][o.level];
+    if (e.dead || e.ch == 0) fail("an override for a key xkb gives no character");
+    e.ch = o.ch;
   }
 
   // The spacing accent of a dead key: what pressing it twice gives, as Compose writes it
@@ -164,9 +187,21 @@ int main(int argc, char** argv) {
       }
     }
   }
-  std::set<xkb_keysym_t> kept;
-  for (auto& [d, a] : accent_of) kept.insert(d);
-  dead_syms = kept;
+  // What each layout's dead keys combine with on Windows.
+  std::map<std::tuple<int, char32_t, char32_t>, char32_t> pairs;
+  for (const msr::layout_gen::DeadKeyRule& rule : msr::layout_gen::kDeadKeyRules) {
+    const int l = layout_index(rule.xkb);
+    const xkb_keysym_t d = xkb_keysym_from_name(rule.dead_key, XKB_KEYSYM_NO_FLAGS);
+    if (d == XKB_KEY_NoSymbol) fail(std::string("no keysym ") + rule.dead_key);
+    // A rule for a dead key xkb doesn't put on this layout has nothing to act on.
+    if (dead_in[l].count(d) == 0 || accent_of.count(d) == 0) continue;
+    for (const char* b = rule.bases; *b != 0;) {
+      const char32_t base = next_code_point(&b);
+      const char32_t r = compose_pair(compose, d, xkb_utf32_to_keysym(base));
+      if (r == 0) fail(std::string("Compose has no ") + rule.dead_key + " with " + rule.bases);
+      pairs[{l, accent_of[d], base}] = r;
+    }
+  }
 
   FILE* out = std::fopen(argv[1], "w");
   if (out == nullptr) fail(std::string("can't write ") + argv[1]);
@@ -189,21 +224,12 @@ int main(int argc, char** argv) {
   }
   std::fprintf(out, "};\n");
 
-  // Windows' dead keys combine with letters only: X's Compose file also makes superscripts
-  // of "^" and a digit, and symbols, which a Windows host never gives.
-  std::fprintf(out, "// {accent, character, result}, sorted\n");
+  std::fprintf(out, "// {language, accent, character, result}, sorted\n");
   std::fprintf(out, "constexpr Composition kCompositions[] = {\n");
-  std::map<std::pair<char32_t, char32_t>, char32_t> pairs;
-  for (xkb_keysym_t d : dead_syms) {
-    for (char32_t b : bases) {
-      if (!has_case(b)) continue;
-      char32_t r = compose_pair(compose, d, xkb_utf32_to_keysym(b));
-      if (r != 0 && has_case(r)) pairs[{accent_of[d], b}] = r;
-    }
-  }
   for (const auto& [k, r] : pairs) {
-    std::fprintf(out, "  {0x%04X, 0x%04X, 0x%04X},\n", static_cast<unsigned>(k.first),
-                 static_cast<unsigned>(k.second), static_cast<unsigned>(r));
+    std::fprintf(out, "  {%d, 0x%04X, 0x%04X, 0x%04X},\n", std::get<0>(k),
+                 static_cast<unsigned>(std::get<1>(k)), static_cast<unsigned>(std::get<2>(k)),
+                 static_cast<unsigned>(r));
   }
   std::fprintf(out, "};\n");
   if (std::fclose(out) != 0) fail(std::string("can't write ") + argv[1]);

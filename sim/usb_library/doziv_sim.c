@@ -23,6 +23,8 @@
  *   resets=0                       count of FFh AAh reset commands received
  *   fail.NAME=STATUS               entry point NAME returns STATUS and does nothing
  *                                  else (any of the nine, e.g. fail.OpenUSB=5)
+ *   unplug_after_base=1            the reader is unplugged (present=0) as soon as it has
+ *                                  taken a base block; once
  *
  * Record file: one line per event, appended:
  *   attach | detach free | detach exit        the library loaded / released / process end
@@ -50,7 +52,7 @@ static const char* const kEntries[] = {
 struct State {
   unsigned char base[8];
   unsigned char ext[7];
-  int present, extended, jis, cif, resets;
+  int present, extended, jis, cif, resets, unplug_after_base;
   char version[24];
   int fails[ENTRY_COUNT]; /* 1 when fail.NAME is given */
   long fail_status[ENTRY_COUNT];
@@ -139,6 +141,8 @@ static void parse_line(struct State* s, char* line) {
     hex_bytes(value, s->base, 8);
   } else if (strcmp(key, "ext") == 0) {
     hex_bytes(value, s->ext, 7);
+  } else if (strcmp(key, "unplug_after_base") == 0) {
+    s->unplug_after_base = atoi(value);
   } else if (strcmp(key, "present") == 0) {
     s->present = atoi(value);
   } else if (strcmp(key, "extended") == 0) {
@@ -199,6 +203,9 @@ static void save(const struct State* s) {
                s->base[0], s->base[1], s->base[2], s->base[3], s->base[4], s->base[5], s->base[6],
                s->base[7], s->ext[0], s->ext[1], s->ext[2], s->ext[3], s->ext[4], s->ext[5],
                s->ext[6], s->present, s->extended, s->version, s->jis, s->cif, s->resets);
+  if (s->unplug_after_base && n > 0 && n < (int)sizeof text) {
+    n += snprintf(text + n, sizeof text - (size_t)n, "unplug_after_base=1\n");
+  }
   for (size_t i = 0; i < ENTRY_COUNT && n > 0 && n < (int)sizeof text; ++i) {
     if (s->fails[i]) {
       n += snprintf(text + n, sizeof text - (size_t)n, "fail.%s=%ld\n", kEntries[i],
@@ -344,6 +351,7 @@ long __stdcall SetMrStateBuf(unsigned char* buffer) {
   arg_buffer(&c, buffer);
   if (refused(&s, &c, &status)) return end(&c, status);
   memcpy(s.base, buffer, 7); /* the firmware version is the reader's own */
+  if (s.unplug_after_base) s.present = s.unplug_after_base = 0;
   save(&s);
   return end(&c, 0);
 }

@@ -130,7 +130,7 @@ class Typist {
     } else if (accent_ != 0) {
       // After a dead key: a space gives the accent alone; otherwise the composed
       // character, or the accent and then the key's own character.
-      char32_t composed = r.ch == U' ' ? accent_ : msr::profile::compose(accent_, r.ch);
+      char32_t composed = r.ch == U' ' ? accent_ : msr::profile::compose(host_, accent_, r.ch);
       if (composed != 0) {
         chars.push_back(composed);
       } else {

@@ -1,7 +1,8 @@
 // Plays a magnetic stripe reader attached as a virtual COM port, on a pseudo-terminal, so
 // that msrsetup.exe under Wine can find it, read it and program it.
 //
-//   vcom_reader --state FILE --record FILE [--pts-file FILE] [--swipe FILE] [KEY=VALUE ...]
+//   vcom_reader --state FILE --record FILE [--pts-file FILE] [--swipe FILE] [--stray HEX]
+//               [KEY=VALUE ...]
 //
 // The simulated reader's configuration and its behaviour live in the state file, one
 // KEY=VALUE per line, read again before every command so that a test can change it while
@@ -13,7 +14,13 @@
 //   readlen=N                 bytes sent for the settings read (16 = the whole record)
 //   querylen=N                bytes sent for each query (5)
 //   delay=MS                  waits this long before each answer
+//   answers=N                 answers N more commands, then falls silent (-1: no limit)
 //   writes=N, resets=N        settings writes and resets taken so far
+//   stray=HEX                 sent once, just before the next settings reply (a swipe's "%"
+//                             or line noise waiting in front of it); then cleared
+//   writeanswer=HEX           sent in answer to every settings write
+//   alternate=0|1             answers only every other command (commands=N counts them)
+//   noise=0|1                 answers the settings read with 16 pseudo-random bytes
 // KEY=VALUE arguments on the command line are written into the state file at start.
 // Every command received is appended to the record file as one line of hex bytes; bytes
 // that don't form a command are appended the same way once the line goes quiet.
@@ -34,6 +41,8 @@
 //   hangup=N                  after N characters the reader is unplugged: the line closes
 //                             and the program ends (SWIPE.done is written first)
 // A signal without a swipe file only ends an endless swipe.
+// --stray HEX puts those bytes on the line at start, waiting for whoever reads first, as a
+// swipe's first character or line noise would.
 // The slave path of the pseudo-terminal is printed on stdout ("pts=/dev/pts/N") and
 // written to the pts file. SIGTERM, SIGINT and SIGHUP end the program cleanly.
 #include <fcntl.h>
@@ -89,9 +98,26 @@ struct State {
   int readlen = 16;
   int querylen = 5;
   int delay = 0;
+  long answers = -1;
   long writes = 0;
   long resets = 0;
+  std::string stray, writeanswer;  // hex, empty for none
+  int alternate = 0, noise = 0;
+  long commands = 0;
 };
+
+bool hex_bytes(const std::string& hex, Bytes* out) {
+  out->clear();
+  if (hex.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    char* end = nullptr;
+    const std::string pair = hex.substr(i, 2);
+    const long v = std::strtol(pair.c_str(), &end, 16);
+    if (*end != '\0') return false;
+    out->push_back(static_cast<std::uint8_t>(v));
+  }
+  return true;
+}
 
 bool parse_long(const std::string& text, int base, long& out) {
   if (text.empty()) return false;
@@ -113,6 +139,12 @@ bool apply(State& s, const std::string& key, const std::string& value) {
       return true;
     }
   }
+  Bytes scratch;
+  if (key == "stray" || key == "writeanswer") {
+    if (!hex_bytes(value, &scratch)) return false;
+    (key == "stray" ? s.stray : s.writeanswer) = value;
+    return true;
+  }
   if (!parse_long(value, 10, v)) return false;
   auto in = [&](long lo, long hi) { return v >= lo && v <= hi; };
   if (key == "jis" && in(0, 1))
@@ -127,10 +159,18 @@ bool apply(State& s, const std::string& key, const std::string& value) {
     s.querylen = static_cast<int>(v);
   else if (key == "delay" && in(0, 600000))
     s.delay = static_cast<int>(v);
+  else if (key == "answers" && v >= -1)
+    s.answers = v;
   else if (key == "writes" && v >= 0)
     s.writes = v;
   else if (key == "resets" && v >= 0)
     s.resets = v;
+  else if (key == "alternate" && in(0, 1))
+    s.alternate = static_cast<int>(v);
+  else if (key == "noise" && in(0, 1))
+    s.noise = static_cast<int>(v);
+  else if (key == "commands" && v >= 0)
+    s.commands = v;
   else
     return false;
   return true;
@@ -172,7 +212,9 @@ bool save_state(const std::string& path, const State& s) {
   }
   out << "jis=" << s.jis << "\ncif=" << s.cif << "\nsilent=" << s.silent
       << "\nreadlen=" << s.readlen << "\nquerylen=" << s.querylen << "\ndelay=" << s.delay
-      << "\nwrites=" << s.writes << "\nresets=" << s.resets << '\n';
+      << "\nanswers=" << s.answers << "\nwrites=" << s.writes << "\nresets=" << s.resets
+      << "\nstray=" << s.stray << "\nwriteanswer=" << s.writeanswer << "\nalternate=" << s.alternate
+      << "\nnoise=" << s.noise << "\ncommands=" << s.commands << '\n';
   std::string tmp = path + ".tmp";
   {
     std::ofstream f(tmp, std::ios::trunc);
@@ -275,16 +317,33 @@ class Reader {
     load_state(state_path_, s);
     Bytes reply;
     const std::uint8_t op = cmd[3];
+    ++s.commands;
+    if (s.alternate) save_state(state_path_, s);
+    // Every other command goes unanswered and untaken, from the second on.
+    if (s.alternate && s.commands % 2 == 0) return;
     if (op == 0xB3 && cmd.size() == 4) {
-      reply.assign(s.b, s.b + 15);
+      hex_bytes(s.stray, &reply);
+      if (!s.stray.empty()) {
+        s.stray.clear();
+        save_state(state_path_, s);
+      }
+      const std::size_t at = reply.size();
+      reply.insert(reply.end(), s.b, s.b + 15);
       reply.push_back(0x00);
-      reply.resize(static_cast<std::size_t>(s.readlen), 0x00);
+      reply.resize(at + static_cast<std::size_t>(s.readlen), 0x00);
+      if (s.noise) {
+        for (std::size_t i = at; i < reply.size(); ++i) {
+          noise_state_ = noise_state_ * 1103515245u + 12345u;
+          reply[i] = static_cast<std::uint8_t>(noise_state_ >> 16);
+        }
+      }
     } else if (op == 0xB2 && cmd.size() == 12) {
       // p2j and mr1..mr6, then kq1; the firmware byte mr7 is the reader's own.
       for (int i = 0; i < 7; ++i) s.b[i] = cmd[4 + i];
       s.b[8] = cmd[11];
       ++s.writes;
       save_state(state_path_, s);
+      hex_bytes(s.writeanswer, &reply);
     } else if (op == 0xD0 && cmd.size() == 5 && (cmd[4] == 0x12 || cmd[4] == 0x13)) {
       bool yes = cmd[4] == 0x12 ? s.jis : s.cif;
       reply = {0x04, static_cast<std::uint8_t>(yes ? (cmd[4] == 0x12 ? 0x4A : 0x46) : 0x00)};
@@ -293,7 +352,11 @@ class Reader {
       ++s.resets;
       save_state(state_path_, s);
     }
-    if (s.silent || reply.empty()) return;
+    if (s.silent || reply.empty() || s.answers == 0) return;
+    if (s.answers > 0) {
+      --s.answers;
+      save_state(state_path_, s);
+    }
     if (s.delay > 0) pause_ms(s.delay, open_mask_);
     if (!g_stop) write_all(master_, reply);
   }
@@ -335,6 +398,7 @@ class Reader {
   std::string state_path_;
   std::string record_path_;
   int master_;
+  std::uint32_t noise_state_ = 0x5EED;
   sigset_t open_mask_;
   Bytes buf_;
 };
@@ -480,16 +544,18 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string state_path, record_path, pts_file, swipe_path;
+  std::string state_path, record_path, pts_file, swipe_path, stray_hex;
   std::vector<std::pair<std::string, std::string>> sets;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     std::string key, value;
-    if ((a == "--state" || a == "--record" || a == "--pts-file" || a == "--swipe") &&
+    if ((a == "--state" || a == "--record" || a == "--pts-file" || a == "--swipe" ||
+         a == "--stray") &&
         i + 1 < argc) {
       (a == "--state"    ? state_path
        : a == "--record" ? record_path
        : a == "--swipe"  ? swipe_path
+       : a == "--stray"  ? stray_hex
                          : pts_file) = argv[++i];
     } else if (a.rfind("--", 0) != 0 && split_pair(a, key, value)) {
       sets.emplace_back(key, value);
@@ -551,6 +617,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  Bytes stray;
+  if (!stray_hex.empty() && !parse_hex_bytes(stray_hex, stray)) return usage();
+  write_all(master, stray);
 
   if (!pts_file.empty()) {
     std::ofstream f(pts_file, std::ios::trunc);

@@ -183,6 +183,67 @@ std::FILE* FakeOs::fopen(const char* path, const char* mode) {
   return std::fopen(host.c_str(), mode);
 }
 
+bool FakeOs::GetEnvironmentVariableA(const char* name, std::string* value) {
+  auto it = environment.find(name);
+  if (it == environment.end()) return (last_error = 203), false;
+  *value = it->second;
+  return true;
+}
+
+bool FakeOs::SHGetFolderPathA(int csidl, std::string* path) {
+  if (csidl != w32::kCsidlCommonAppdata || common_appdata.empty()) return false;
+  *path = common_appdata;
+  return true;
+}
+
+bool FakeOs::CreateDirectoryA(const char* path) {
+  calls.push_back(std::string("CreateDirectoryA(") + path + ")");
+  if (::mkdir(host_path(path).c_str(), 0755) == 0) return true;
+  last_error = errno == EEXIST ? w32::kErrorAlreadyExists : errno == EACCES ? 5 : 3;
+  return false;
+}
+
+Handle FakeOs::FindFirstFileA(const char* pattern, std::string* name) {
+  std::string folder = host_path(pattern);
+  folder.resize(folder.size() - 2);  // "/*"
+  std::vector<std::string> names = {"..", "."};
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    names.push_back(entry.path().filename().string());
+  }
+  if (ec) return (last_error = 3), invalid_handle();
+  const std::uintptr_t h = next_find_++;
+  finds_[h] = std::move(names);
+  FindNextFileA(reinterpret_cast<Handle>(h), name);
+  return reinterpret_cast<Handle>(h);
+}
+
+bool FakeOs::FindNextFileA(Handle find, std::string* name) {
+  auto& names = finds_.at(reinterpret_cast<std::uintptr_t>(find));
+  if (names.empty()) return (last_error = 18), false;
+  *name = names.back();
+  names.pop_back();
+  return true;
+}
+
+bool FakeOs::FindClose(Handle find) {
+  return finds_.erase(reinterpret_cast<std::uintptr_t>(find)) == 1;
+}
+
+bool FakeOs::DeleteFileA(const char* path) {
+  calls.push_back(std::string("DeleteFileA(") + path + ")");
+  return ::unlink(host_path(path).c_str()) == 0;
+}
+
+bool FakeOs::MoveFileA(const char* from, const char* to) {
+  if (::link(host_path(from).c_str(), host_path(to).c_str()) != 0) {
+    last_error = errno == EEXIST ? w32::kErrorAlreadyExists : 5;
+    return false;
+  }
+  ::unlink(host_path(from).c_str());
+  return true;
+}
+
 Handle FakeOs::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
                            const SecurityAttributes* security, std::uint32_t disposition,
                            std::uint32_t flags, Handle) {

@@ -101,6 +101,8 @@ class FakeOs final : public Os {
   bool console = true;
   std::uint32_t tick = 5000;
   std::vector<std::pair<std::uint32_t, InputRecord>> console_input;  // in arrival order
+  std::map<std::string, std::string> environment;
+  std::string common_appdata = "C:\\ProgramData";  // empty: the system names none
   // Files that open for reading only, as a read-only or locked file does.
   std::vector<std::string> read_only_files;
 
@@ -189,6 +191,14 @@ class FakeOs final : public Os {
   bool ReadConsoleInputW(Handle console, InputRecord* records, std::uint32_t count,
                          std::uint32_t* read) override;
   std::uint32_t GetTickCount() override { return tick; }
+  bool GetEnvironmentVariableA(const char* name, std::string* value) override;
+  bool SHGetFolderPathA(int csidl, std::string* path) override;
+  bool CreateDirectoryA(const char* path) override;
+  Handle FindFirstFileA(const char* pattern, std::string* name) override;
+  bool FindNextFileA(Handle find, std::string* name) override;
+  bool FindClose(Handle find) override;
+  bool DeleteFileA(const char* path) override;
+  bool MoveFileA(const char* from, const char* to) override;
 
  private:
   struct Open {
@@ -198,7 +208,9 @@ class FakeOs final : public Os {
   };
   std::map<std::uintptr_t, Open> open_;
   std::map<std::uintptr_t, std::string> modules_;
+  std::map<std::uintptr_t, std::vector<std::string>> finds_;  // names still to give
   std::uintptr_t next_handle_ = 0x100;
+  std::uintptr_t next_find_ = 0x70000;
   int open_keys_ = 0;
   std::size_t last_enumerated_ = 0;  // index of the registry value listed last
   Device* device(Handle h);

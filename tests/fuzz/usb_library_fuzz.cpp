@@ -11,20 +11,14 @@
 #include "common/log.h"
 #include "settings/settings_block.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "transport/usb/doziv.h"
 #include "transport/usb/usb.h"
 
 namespace {
 
 // The fuzzer's bytes, read front to back; zeros once they run out.
-struct Input {
-  const unsigned char* data;
-  std::size_t size;
-  std::uint8_t byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
-  }
+struct Input : msr::fuzz::Input {
   std::int32_t status() {
     const std::uint8_t kind = byte();
     if (kind < 0x80) return 0;
@@ -35,7 +29,7 @@ struct Input {
   }
 };
 
-Input g_in{nullptr, 0};
+Input g_in{{nullptr, 0}};
 
 // What the last call of each kind returned, to check the results against.
 struct Seen {
@@ -125,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   (void)once;
   msr::reset_process_state();
   msr::set_os(&fos);
-  g_in = {data, size};
+  g_in = {{data, size}};
 
   // Set-up from the first bytes: flags, exports, log on or off.
   const std::uint8_t flags = g_in.byte();

@@ -110,7 +110,8 @@ class LinuxSerial:
     def _command(self, args, env):
         binds = [a for r in self.readers for a in (r.pts, r.node)]
         full_env = dict(os.environ)
-        full_env.update({"MSR_TEST_PRELOAD": str(MODEM_LINES),
+        preload = vcom_sim.preload_env(MODEM_LINES)
+        full_env.update({"MSR_TEST_PRELOAD": preload.pop("LD_PRELOAD"), **preload,
                          "MSR_MODEM_LINES": str(self.lines_path)})
         full_env.update(env or {})
         cmd = (["unshare", "--mount", "--propagation", "private", "sh", "-c", _NAMESPACE_SCRIPT,
@@ -154,7 +155,8 @@ def main(argv):
     state = {}
     for pair in options:
         key, _, value = pair.partition("=")
-        state[key] = int(value, 16) if key in vcom_sim.BYTE_KEYS else int(value)
+        state[key] = (value if key in vcom_sim.HEX_KEYS else
+                      int(value, 16) if key in vcom_sim.BYTE_KEYS else int(value))
     reason = unavailable()
     if reason:
         print(f"linux_serial: {reason}", file=sys.stderr)

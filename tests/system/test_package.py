@@ -23,7 +23,7 @@ class PackageTest(rig.WineTestCase):
         super().setUpClass()
         cls.dist = Path(tempfile.mkdtemp(prefix="package-", dir=rig.BUILD))
         cls.zip = cls.dist / "msrsetup-win32.zip"
-        subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
+        subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.PRODUCT),
                         "--out", str(cls.zip)], check=True, stdout=subprocess.DEVNULL)
 
     @classmethod
@@ -51,11 +51,12 @@ class PackageTest(rig.WineTestCase):
         listed = [line.split("  ", 1)[1] for line in
                   (self.folder / "SHA256SUMS").read_text().splitlines()]
         self.assertEqual(listed, self.names[:-1])
-        self.assertEqual((self.folder / "msrsetup.exe").read_bytes(), rig.EXE.read_bytes())
+        self.assertEqual((self.folder / "msrsetup.exe").read_bytes(), (rig.PRODUCT / "msrsetup.exe").read_bytes())
         # cmd.exe needs CR LF line ends in a script, whatever the checkout has.
         self.assertTrue(all(line.endswith(b"\r\n") for line in
                             (self.folder / "program-reader.cmd").read_bytes().splitlines(True)))
 
+    @unittest.skipUnless(rig.RUNS_32BIT, rig.NO_32BIT)
     def test_unpacked_program_programs_a_usb_reader(self):
         # The reader's library goes beside the program, as a technician installs it; the
         # program is started from another folder.
@@ -68,6 +69,7 @@ class PackageTest(rig.WineTestCase):
         self.assertEqual(reader.state()["base"], list(SETTINGS[:7]) + [0x13])
         self.assertEqual(reader.names(), ["SetID", "OpenUSB", "SetMrStateBuf", "CloseUSB"])
 
+    @unittest.skipUnless(rig.RUNS_32BIT, rig.NO_32BIT)
     def test_fleet_script_programs_the_reader_from_a_shipped_profile(self):
         reader = usb_sim.Reader(rig.workdir("pkgsim"))
         usb_sim.install(self.folder, exe=False)
@@ -90,25 +92,31 @@ def verified(path, ca):
             and text.rstrip().endswith("Succeeded"))
 
 
+def throwaway_signer(d):
+    """A throw-away certificate authority (d/ca.pem) and a code-signing certificate it
+    issued: (its key, the chain of both)."""
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+            "-out", "ca.pem", "-days", "2", "-subj", "/CN=throw-away CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign", cwd=d)
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "sign.key",
+            "-out", "sign.csr", "-subj", "/CN=throw-away signer", cwd=d)
+    (d / "ext").write_text("keyUsage=critical,digitalSignature\n"
+                           "extendedKeyUsage=codeSigning\n")
+    openssl("x509", "-req", "-in", "sign.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "ext", "-out", "sign.pem", cwd=d)
+    (d / "chain.pem").write_bytes((d / "sign.pem").read_bytes() + (d / "ca.pem").read_bytes())
+    return d / "sign.key", d / "chain.pem"
+
+
 class SigningTest(unittest.TestCase):
     def test_signed_programs_and_package_verify_offline_and_a_changed_byte_fails(self):
         with tempfile.TemporaryDirectory() as tmp:
             d = Path(tmp)
-            # A throw-away certificate authority and a code-signing certificate it issued.
-            openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
-                    "-out", "ca.pem", "-days", "2", "-subj", "/CN=throw-away CA",
-                    "-addext", "basicConstraints=critical,CA:TRUE",
-                    "-addext", "keyUsage=critical,keyCertSign", cwd=d)
-            openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "sign.key",
-                    "-out", "sign.csr", "-subj", "/CN=throw-away signer", cwd=d)
-            (d / "ext").write_text("keyUsage=critical,digitalSignature\n"
-                                   "extendedKeyUsage=codeSigning\n")
-            openssl("x509", "-req", "-in", "sign.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-                    "-CAcreateserial", "-days", "2", "-extfile", "ext", "-out", "sign.pem", cwd=d)
-            (d / "chain.pem").write_bytes((d / "sign.pem").read_bytes() + (d / "ca.pem").read_bytes())
-            out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.BUILD),
-                                  "--out", str(d / "m.zip"), "--sign", str(d / "sign.key"),
-                                  "--cert", str(d / "chain.pem")],
+            key, chain = throwaway_signer(d)
+            out = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.PRODUCT),
+                                  "--out", str(d / "m.zip"), "--sign", str(key),
+                                  "--cert", str(chain)],
                                  check=True, capture_output=True, text=True).stdout
             self.assertIn("signed: msrsetup.exe, msrprofile.exe and the package", out)
             with zipfile.ZipFile(d / "m.zip") as z:
@@ -123,3 +131,18 @@ class SigningTest(unittest.TestCase):
             changed[len(changed) // 3] ^= 1
             (d / "changed.exe").write_bytes(changed)
             self.assertFalse(verified(d / "changed.exe", d / "ca.pem"))
+
+    def test_a_key_that_is_not_the_certificates_stops_before_anything_is_made(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            d = Path(tmp)
+            _, chain = throwaway_signer(d)
+            openssl("genpkey", "-algorithm", "RSA", "-out", "other.key", cwd=d)
+            (d / "dist").mkdir()
+            (d / "dist" / "m.zip").write_bytes(b"the previous run's")
+            run = subprocess.run([str(rig.SOURCE / "scripts" / "package"), "--build", str(rig.PRODUCT),
+                                  "--out", str(d / "dist" / "m.zip"), "--sign", str(d / "other.key"),
+                                  "--cert", str(chain)], capture_output=True, text=True)
+            self.assertEqual(run.returncode, 2)
+            self.assertIn("does not belong to the first certificate", run.stderr)
+            self.assertEqual([(p.name, p.read_bytes()) for p in (d / "dist").iterdir()],
+                             [("m.zip", b"the previous run's")])

@@ -4,7 +4,9 @@ program-reader.cmd under Wine's cmd."""
 
 import datetime
 import hashlib
+import json
 import shutil
+import subprocess
 
 import rig
 import usb_sim
@@ -113,6 +115,17 @@ class UsbTest(rig.WineTestCase):
             self.assertLess(abs(now - when.replace(tzinfo=datetime.timezone.utc)).total_seconds(), 300)
             self.assertEqual(f[7:], ["C:\\profdev\\fleet.toml", sha])
 
+    def test_fleet_script_tells_a_profile_it_cant_open_from_a_bad_one(self):
+        (self.dir / "bad.toml").write_text("no_such_key = 1\n")
+        for profile, code, said in (("gone.toml", 6, b"gone.toml can't be opened: retry later"),
+                                    ("bad.toml", 3, b"bad.toml is not a valid profile")):
+            run = self.fleet(profile, "--usb")
+            self.assertEqual(run.returncode, code, run.stdout)
+            self.assertIn(said, run.stdout)
+        # Only msrprofile's verify of the bad profile wrote a line; the reader was not asked.
+        self.assertEqual((self.dir / "results.txt").read_text().count("\tbad-profile\t"), 1)
+        self.assertNotIn("GetMrState", self.reader.names())
+
     def test_fleet_script_refuses_a_transport_that_would_run_commands(self):
         (self.dir / "fleet.toml").write_text("send_track3 = false\n")
         for value in ("COM3&echo INJECTED>pwned3", "COM3|echo INJECTED>pwned", "COM3^echo",
@@ -153,3 +166,44 @@ class VcomTest(rig.WineTestCase):
             self.assertEqual(run("verify", "C:\\profvcom\\r.ini", "--vcom=6").returncode, 2)
             # The registry's list, in the order --vcom probes it.
             self.assertEqual(run("ports").stdout.split()[0], b"COM5")
+
+    def test_held_port_history_in_program_data_and_restore(self):
+        folder = rig.workdir("profhist")
+        exe = install(folder)
+        (folder / "lrc.toml").write_text("send_lrc = true\n")
+        with vcom_sim.VcomPorts() as ports:
+            reader = ports.reader(5, kq1=0x01)  # on its virtual COM interface
+            original = reader.settings()
+            ports.apply()
+
+            def run(*args):
+                return ports.run_exe(list(args), folder, exe=exe)
+
+            holder = subprocess.Popen(["wine", str(rig.TOOLS / "holdfile.exe"), "\\\\.\\COM5",
+                                       "60"], env=rig.wine_env(ports.env()),
+                                      stdout=subprocess.PIPE, text=True)
+            try:
+                self.assertEqual(holder.stdout.readline().strip(), "ready")
+                held = run("write", "C:\\profhist\\lrc.toml", "--port", "COM5", "--results",
+                           "C:\\profhist\\results.log")
+            finally:
+                holder.kill()
+                holder.wait()
+            self.assertEqual(held.returncode, 2, held.stderr)
+            self.assertIn(b"COM5 is in use by another program", held.stderr)
+            line = (folder / "results.log").read_text().splitlines()[-1]
+            self.assertEqual(line.split("\t")[5], "port-busy")
+            self.assertEqual(reader.record(), [])
+
+            write = run("write", "C:\\profhist\\lrc.toml", "--port", "COM5")
+            self.assertEqual(write.returncode, 0, write.stdout + write.stderr)
+            self.assertIn(b"keeps its virtual COM port interface", write.stdout)
+            self.assertEqual(reader.state()["resets"], 0)
+            # Windows names the common application data folder: no variable set here.
+            newest = json.loads(run("history", "--json").stdout)["entries"][0]
+            self.assertTrue(newest["path"].startswith("C:\\ProgramData\\msrsetup\\history\\"),
+                            newest["path"])
+            self.assertEqual((newest["transport"], newest["port"]), ("vcom", "COM5"))
+            restore = run("restore", "--vcom")
+            self.assertEqual(restore.returncode, 0, restore.stdout + restore.stderr)
+            self.assertEqual(reader.settings()[:9], original[:9])

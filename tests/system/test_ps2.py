@@ -73,20 +73,24 @@ class Ps2Test(rig.WineTestCase):
             d.install()
         return [self.drivers[x] for x in devices]
 
-    def program(self, log=True):
-        """msrsetup -s with the settings file in the Windows directory; returns the log
-        lines from the transport's first line on."""
+    def program(self, log=True, code=0):
+        """msrsetup -s with the settings file in the Windows directory, which must exit with
+        `code`; returns the log lines from the transport's first line on, without the two
+        that name a failure."""
         rig.WINDOWS_INI.write_bytes(SETTINGS)
         if log:
             rig.LOG.write_bytes(b"")
         run = rig.run_exe("-s", rig.workdir("t"))
-        self.assertEqual(run.returncode, 0)
+        self.assertEqual(run.returncode, code)
         if not log:
             self.assertFalse(rig.LOG.exists())
             return None
         lines = rig.log_text().split("\r\n")
         self.assertEqual(lines[-1], "")  # the log ends with a whole line
         first = next(i for i, l in enumerate(lines) if l.startswith(" in dopen("))
+        if code:
+            self.assertEqual(lines[-2], f" silent write failed, exit={code} ")
+            return lines[first:-3]
         return lines[first:-1]
 
     def assertLines(self, lines, patterns):
@@ -95,7 +99,7 @@ class Ps2Test(rig.WineTestCase):
             self.assertRegex(line, "^" + pattern + "$")
 
     def test_no_driver_nothing_is_written(self):
-        lines = self.program()
+        lines = self.program(code=201)
         self.assertLines(lines, OPEN_LINES + [
             r" createfile\( videdu\)" + NOT_THERE,
             r" createfile\( kdrnldrvr\)" + NOT_THERE,
@@ -122,7 +126,7 @@ class Ps2Test(rig.WineTestCase):
     def test_short_answers_are_tried_three_times(self):
         wedge, touch = self.install("VIDEDU", "ROZIVADU")
         wedge.configure({WMR: 19})
-        lines = self.program()
+        lines = self.program(code=200)
         self.assertEqual(wedge.codes(), [VERSION, T8042, WMR, WMR, WMR])
         self.assertEqual([c["ret"] for c in wedge.record()], [9, 64, 19, 19, 19])
         self.assertIsNone(wedge.state())  # the reader never took the block
@@ -133,7 +137,7 @@ class Ps2Test(rig.WineTestCase):
     def test_failing_writes_are_tried_three_times(self):
         wedge, touch = self.install("VIDEDU", "ROZIVADU")
         wedge.configure({WMR: "fail"})
-        lines = self.program()
+        lines = self.program(code=200)
         self.assertEqual(wedge.codes(), [VERSION, T8042, WMR, WMR, WMR])
         self.assertIsNone(wedge.state())
         self.assertEqual(touch.codes(), [TOUCH])
@@ -187,7 +191,7 @@ class Ps2Test(rig.WineTestCase):
         wedge, = self.install("VIDEDU")
         wedge.remove()
         self.drivers.clear()
-        lines = self.program()
+        lines = self.program(code=201)
         self.assertRegex(lines[4], r" createfile\( videdu\)" + NOT_THERE)
         self.assertEqual(wedge.record(), [])
         self.assertTrue(re.fullmatch(r" createfile\( duvu\)" + NOT_THERE, lines[-1]))

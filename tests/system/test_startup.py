@@ -46,15 +46,16 @@ class StartupTest(rig.WineTestCase):
 
     def test_startup_lines_and_exit_codes(self):
         rows = [
-            # command line, exit code, lines after the curdir line
-            ("-s", 0, [" vcom=0, usb=0, jis=0 "]),
-            ("-u -s", 3, [" usb version. (92.9.20,101.8.6) ", " vcom=0, usb=1, jis=0 "]),
-            ("-j -u -s", 6, [" usb version. (92.9.20,101.8.6) ",
+            # command line, exit code (no reader here: 201, or with -d the position of
+            # -s), lines after the curdir line
+            ("-s", 201, [" vcom=0, usb=0, jis=0 "]),
+            ("-u -s", 201, [" usb version. (92.9.20,101.8.6) ", " vcom=0, usb=1, jis=0 "]),
+            ("-j -u -s", 201, [" usb version. (92.9.20,101.8.6) ",
                              " usb jis version. (95.11.9.4) ", " vcom=0, usb=1, jis=1 "]),
             ("-v2 -v5 -d -s", 11, [" usb vcom version. (102.7.23.2) "] * 2 +
              [" vcom=1, usb=0, jis=0 "]),
-            ("a-sb", 1, [" vcom=0, usb=0, jis=0 "]),
-            ("x -s -s -S", 2, [" vcom=0, usb=0, jis=0 "]),
+            ("a-sb", 201, [" vcom=0, usb=0, jis=0 "]),
+            ("x -s -s -S", 201, [" vcom=0, usb=0, jis=0 "]),
         ]
         for cp, code, rest in rows:
             with self.subTest(cp=cp):
@@ -113,13 +114,13 @@ class StartupTest(rig.WineTestCase):
         try:
             self.assertEqual(holder.stdout.readline().strip(), "ready")
             run = rig.run_exe("-s", rig.workdir("t"))
-            self.assertEqual(run.returncode, 0)
+            self.assertEqual(run.returncode, 201)  # no PS/2 driver here
         finally:
             holder.kill()
             holder.wait()
         self.assertEqual(rig.LOG.read_bytes(), b"old\r\n")
 
-    def test_second_instance_exits_at_once_and_logs_nothing(self):
+    def test_second_instance_exits_at_once_and_says_so(self):
         rig.LOG.write_bytes(b"")
         holder = subprocess.Popen(
             ["wine", str(rig.TOOLS / "holdwin.exe"), "TApplication", "ZOV ORU VAZ Izove Duro",
@@ -127,8 +128,9 @@ class StartupTest(rig.WineTestCase):
         try:
             self.assertEqual(holder.stdout.readline().strip(), "ready")
             run = rig.run_exe("-u -s".split(), rig.workdir("t"))
-            self.assertEqual(run.returncode, 0)  # not 3: silent mode never ran
-            self.assertEqual(rig.LOG.read_bytes(), b"")
+            self.assertEqual(run.returncode, 202)  # not 3: silent mode never ran
+            self.assertIn(b" another instance has its window open: nothing written, exit=202 ",
+                          rig.LOG.read_bytes())
         finally:
             holder.kill()
             holder.wait()

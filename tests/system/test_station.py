@@ -49,6 +49,10 @@ class StationTest(rig.WineTestCase):
                                    r"the profile\n$")
         self.assertIn("written: unplug it", lines[2])
         self.assertEqual(summary, "station: 3 readers: 2 written, 0 no change, 1 failed (2)\n")
-        self.assertEqual([s["base"] for s in (states[0], states[2])], [PROFILE_BASE] * 2)
+        # The second's base block was put back from what the read before the write kept.
+        self.assertEqual([s["base"] for s in states],
+                         [PROFILE_BASE, usb_sim.DEFAULT_BASE, PROFILE_BASE])
+        self.assertIn("The reader still holds its previous settings. What it held before is kept "
+                      "in C:\\ProgramData\\msrsetup\\history\\", lines[1])
         words = [line.split("\t")[5] for line in (folder / "r.txt").read_text().splitlines()]
         self.assertEqual(words, ["written", "reader-failed", "written"])

@@ -12,12 +12,14 @@ import time
 import rig
 import vcom_sim
 
-ADVICE = ('this terminal types with the German layout (00000407) but the reader types for '
-          'USA: set keyboard_language = "German" in the profile (or choose German in the '
-          'window) and write it')
+ADVICE = ('this terminal types with the {} layout ({}) but the reader types for USA: set '
+          'keyboard_language = "{}" in the profile (or choose {} in the window) and write it')
+GERMAN = ADVICE.format("German", "00000407", "German", "German")
+# A name whose apostrophe is the Spanish layout's dead acute, before a consonant.
+ONEIL = vcom_sim.TEST_TRACK1.replace(vcom_sim.TEST_NAME, "O'NEIL/JOHN")
 
 
-def keyboard_swipe(folder, args, locale, host, state):
+def keyboard_swipe(folder, args, locale, host, state, track1=vcom_sim.TEST_TRACK1):
     """`msrprofile.exe swipe --keyboard ARGS` in a console, its output in files; once it
     waits, the stand-in types the card (host: its layout; state: the reader's settings;
     None: nothing). Returns (exit code, stdout and stderr)."""
@@ -37,7 +39,7 @@ def keyboard_swipe(folder, args, locale, host, state):
         if state is not None:
             subprocess.run(["wine", str(rig.BUILD / "usb_sim" / "usb_keyboard.exe"), "--state",
                             str(state), "--image", "msrprofile.exe", "--host", str(host),
-                            "--track1", vcom_sim.TEST_TRACK1, "--track2", vcom_sim.TEST_TRACK2],
+                            "--track1", track1, "--track2", vcom_sim.TEST_TRACK2],
                            env=rig.wine_env(), check=True, capture_output=True, timeout=60)
         proc.wait(timeout=60)
     finally:
@@ -63,7 +65,9 @@ class KeyboardSwipeTest(rig.WineTestCase):
         # name, arguments after --keyboard, LC_ALL, layout typed with, reader, exit, wanted
         rows = [
             ("US reader, German terminal", [], de, 2, "USA", 1,
-             [ADVICE, "the swipe is not valid track data"]),
+             [GERMAN, "the swipe is not valid track data"]),
+            ("O'NEIL, US reader, Spanish terminal", [], "es_ES.UTF-8", 3, "USA", 1,
+             [ADVICE.format("Spanish", "0000040A", "Spanish", "Spanish")], ONEIL),
             ("the same, as JSON", ["--json"], de, 2, "USA", 1,
              {"outcome": "invalid", "source": "keyboard", "finding": "host_layout",
               "host_layout": "German"}),
@@ -75,9 +79,10 @@ class KeyboardSwipeTest(rig.WineTestCase):
             ("nothing typed", ["--timeout", "2"], de, 2, None, 2,
              ["nothing was swiped within 2 s on the keyboard"]),
         ]
-        for name, args, locale, host, reader, code, wanted in rows:
+        for name, args, locale, host, reader, code, wanted, *track1 in rows:
             with self.subTest(name):
-                rc, output = keyboard_swipe(folder, args, locale, host, state.get(reader))
+                rc, output = keyboard_swipe(folder, args, locale, host, state.get(reader),
+                                            *track1)
                 self.assertEqual(rc, code, output)
                 for secret in vcom_sim.TEST_SECRETS:  # the PAN's last four digits only
                     self.assertNotIn(secret, output)

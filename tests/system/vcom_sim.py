@@ -38,11 +38,26 @@ MODEM_LINES_DIR = rig.NATIVE / "sim" / "modem_lines"
 MODEM_LINES_PRELOAD = str(MODEM_LINES_DIR) + "/$LIB/modem_lines.so"
 MODEM_LINES_LIBS = [MODEM_LINES_DIR / "lib" / arch / "modem_lines.so"
                     for arch in ("x86_64-linux-gnu", "i386-linux-gnu")]
+
+
+def preload_env(library):
+    """The environment that preloads LIBRARY (a path; it may hold $LIB). The loader splits
+    LD_PRELOAD at blanks, with no escape: from a tree whose path holds one, the library is
+    named alone and found through LD_LIBRARY_PATH."""
+    library = str(library)
+    if " " not in library:
+        return {"LD_PRELOAD": library}
+    folder, name = library.rsplit("/", 1)
+    return {"LD_PRELOAD": name,
+            "LD_LIBRARY_PATH": ":".join(filter(None, [folder, os.environ.get("LD_LIBRARY_PATH")]))}
+
+
 PORTS_KEY = r"HKLM\Software\Wine\Ports"
 SERIALCOMM_KEY = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 DOSDEVICES = rig.PREFIX / "dosdevices"
 
 BYTE_KEYS = ["p2j"] + [f"mr{i}" for i in range(1, 8)] + [f"kq{i}" for i in range(1, 8)]
+HEX_KEYS = ("stray", "writeanswer")  # byte strings as hex text, empty for none
 
 # The commands of the reader's serial protocol, as they go over the wire.
 READ_CMD = bytes.fromhex("1d4d52b3")
@@ -189,7 +204,7 @@ def swipe_when_waiting(proc, reader, swipe, timeout=90):
 class Reader:
     """One simulated reader: the vcom_reader process, its state file and its record."""
 
-    def __init__(self, port, directory, **state):
+    def __init__(self, port, directory, stray=None, **state):
         check_built([READER_EXE])
         self.port = port
         self.directory = Path(directory)
@@ -203,6 +218,7 @@ class Reader:
         args = [str(READER_EXE), "--state", str(self.state_path), "--record",
                 str(self.record_path), "--swipe", str(self.swipe_path)]
         args += [f"{k}={self._text(k, v)}" for k, v in state.items()]
+        args += ["--stray", str(stray)] if stray else []
         # Complaints go to a file: a pipe nobody reads would stall the reader once full.
         self.stderr_path = self.directory / "stderr"
         with open(self.stderr_path, "w") as err:
@@ -218,11 +234,13 @@ class Reader:
 
     @staticmethod
     def _text(key, value):
+        if key in HEX_KEYS:
+            return value
         return f"{value:02x}" if key in BYTE_KEYS else str(int(value))
 
     def state(self):
-        """Settings bytes and behaviour keys, all as ints."""
-        return {k: int(v, 16) if k in BYTE_KEYS else int(v)
+        """Settings bytes and behaviour keys, as ints; stray and writeanswer as hex text."""
+        return {k: v if k in HEX_KEYS else int(v, 16) if k in BYTE_KEYS else int(v)
                 for k, v in _read_pairs(self.state_path).items()}
 
     def settings(self):
@@ -324,9 +342,10 @@ class VcomPorts:
     def __exit__(self, *exc):
         self.close()
 
-    def reader(self, port, **state):
-        """Starts a simulated reader for COM`port` (mapped by the next `apply()`)."""
-        r = Reader(port, self.directory / f"com{port}", **state)
+    def reader(self, port, stray=None, **state):
+        """Starts a simulated reader for COM`port` (mapped by the next `apply()`); `stray`
+        (hex) waits on its line from the start."""
+        r = Reader(port, self.directory / f"com{port}", stray, **state)
         self.readers[port] = r
         self.devices[port] = r.pts
         return r
@@ -372,9 +391,9 @@ class VcomPorts:
 
     def env(self, extra=None):
         """Environment for a Wine process that should see the modem lines."""
-        env = {"LD_PRELOAD": " ".join(filter(None, [MODEM_LINES_PRELOAD,
-                                                     os.environ.get("LD_PRELOAD")])),
-               "MSR_MODEM_LINES": str(self.lines_path)}
+        env = preload_env(MODEM_LINES_PRELOAD)
+        env["LD_PRELOAD"] = " ".join(filter(None, [env["LD_PRELOAD"], os.environ.get("LD_PRELOAD")]))
+        env["MSR_MODEM_LINES"] = str(self.lines_path)
         if extra:
             env.update(extra)
         return env

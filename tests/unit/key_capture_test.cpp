@@ -33,7 +33,7 @@ TEST_F(KeyCaptureTest, ConsoleBursts) {
     BurstOptions o;
     o.timeout_ms = 3000;
     o.countdown = [&](int s) { shown.push_back(s); };
-    std::vector<KeyEvent> keys;
+    KeyEvents keys;
     std::string why;
     EXPECT_EQ(capture_console_keys(o, &keys, &why), r.exit) << why;
     EXPECT_EQ(shown, r.countdown);

@@ -48,7 +48,7 @@ TEST(LayoutTables, EveryTrackCharacterHasKeysThatMakeItAgain) {
     for (char32_t c = 0x20; c <= 0x5F; ++c) {
       const std::vector<Keystroke> keys = keys_for(lang, c);
       ASSERT_FALSE(keys.empty()) << "lang " << lang << " char " << char(c);
-      EXPECT_EQ(type_keys(lang, keys), std::u32string(1, c)) << "lang " << lang << " " << char(c);
+      EXPECT_EQ(type_keys(lang, keys), CardText(1, c)) << "lang " << lang << " " << char(c);
     }
   }
 }
@@ -83,13 +83,14 @@ TEST(LayoutTables, DeadKeysAsWindowsTypesThem) {
   struct Row {
     int lang;
     std::vector<Keystroke> keys;
-    std::u32string typed;
+    CardText typed;
   } rows[] = {
       {2, equals_two, U"´2"},  // no combination: the accent, then the digit
       {3, quote_a, U"Ä"},      // Spanish dead diaeresis and A
       {6, {{0x28, true}, {0x39}}, U"`"},
       {5, {{0x1A}, {0x04, true}}, U"^3"},  // not the superscript X's Compose file makes
-      {2, {{0x0D}}, U""},                  // still waiting for its next key
+      {2, {{0x0D}}, U"´"},                 // left waiting at the end: its accent
+      {3, {{0x1A}, {0x32, true}}, U"`M"},  // Spanish dead grave and M: nothing dropped
   };
   for (const Row& r : rows) EXPECT_EQ(type_keys(r.lang, r.keys), r.typed) << r.lang;
 }

@@ -128,9 +128,12 @@ TEST_F(Device, VcomComparesTheBaseBlockAndKq1AndNeverTheFirmware) {
   std::string wanted = kHeld;
   wanted[9] = 0x05, wanted[10] = 0x33;
   EXPECT_EQ(run({"verify", file("w.ini", wanted), "--vcom"}), kExitDiffers) << err.str();
-  // A check sends nothing but the read command and the queries.
-  EXPECT_EQ(r->writes, (std::vector<vcomtest::Bytes>{vcomtest::kSettingsReadCommand,
-                                                     vcomtest::kJis2Query, vcomtest::kCifQuery}));
+  // A check sends nothing but the read command and the queries, twice: two reads must agree.
+  const std::vector<vcomtest::Bytes> read{vcomtest::kSettingsReadCommand, vcomtest::kJis2Query,
+                                          vcomtest::kCifQuery};
+  std::vector<vcomtest::Bytes> twice = read;
+  twice.insert(twice.end(), read.begin(), read.end());
+  EXPECT_EQ(r->writes, twice);
   EXPECT_NE(out.str().find("2 options differ\nnot checked (a virtual COM port reads the base "
                            "block and kq1): host_os, send_ascii, kq2_other_bits, kq4"),
             std::string::npos)
@@ -213,21 +216,43 @@ TEST_F(Device, VcomWriteGoesToThePortItReadAndLeavesTheFirmwareOut) {
   EXPECT_NE(out.str().find("inter_character_delay: intended 2, found 0"), std::string::npos);
 }
 
+// A vCOM reader that falls silent once the commands it took so far say so.
+struct Fading : vcomtest::Reader {
+  explicit Fading(std::function<bool(const std::vector<vcomtest::Bytes>&)> silent)
+      : silent(std::move(silent)) {}
+  bool read(void* b, std::uint32_t n, std::uint32_t* got) override {
+    if (silent(writes)) return *got = 0, true;
+    return Reader::read(b, n, got);
+  }
+  std::function<bool(const std::vector<vcomtest::Bytes>&)> silent;
+};
+
+// How many of the commands taken so far are `command` (its fourth byte).
+std::size_t taken(const std::vector<vcomtest::Bytes>& writes, unsigned char command) {
+  return static_cast<std::size_t>(std::count_if(
+      writes.begin(), writes.end(), [&](const auto& w) { return w.size() > 3 && w[3] == command; }));
+}
+
 TEST_F(Device, AReaderThatStopsAnsweringDuringAWriteExitsFour) {
   lib.set_buf = 5;
   EXPECT_EQ(run({"write", file("w.ini", kHeld), "--usb"}), kExitReaderFailed);
-  EXPECT_NE(err.str().find("did not take the base block"), std::string::npos);
-  // A vCOM reader that falls silent once it has been read and written.
-  struct Fading : vcomtest::Reader {
-    bool read(void* b, std::uint32_t n, std::uint32_t* got) override {
-      if (writes.size() > 5) return *got = 0, true;
-      return Reader::read(b, n, got);
-    }
-  };
+  EXPECT_NE(err.str().find("did not take the new settings"), std::string::npos);
+  // A vCOM reader that falls silent once it has been written: it took the write.
   fos.serialcomm = {{{"\\Device\\Serial0", "COM5"}}};
-  fos.add_device(vcomtest::com_path(5), std::make_shared<Fading>());
+  fos.add_device(vcomtest::com_path(5), std::make_shared<Fading>([](const auto& w) { return taken(w, 0xB2) > 0; }));
   EXPECT_EQ(run({"write", file("w.ini", kHeld), "--vcom"}), kExitReaderFailed);
   EXPECT_NE(err.str().find("did not answer the read-back"), std::string::npos) << err.str();
+}
+
+TEST_F(Device, NoWroteWhenTheReaderFallsSilentBeforeTheWrite) {
+  fos.serialcomm = {{{"\\Device\\Serial0", "COM5"}}};
+  // Answers the reads that find it, then not the one before the write.
+  auto r = std::make_shared<Fading>([](const auto& w) { return taken(w, 0xB3) > 2; });
+  fos.add_device(vcomtest::com_path(5), r);
+  EXPECT_EQ(run({"write", file("w.ini", kHeld), "--vcom"}), kExitReaderFailed);
+  EXPECT_EQ(out.str().find("wrote"), std::string::npos) << out.str();
+  EXPECT_NE(err.str().find("COM5 did not answer, so nothing was written"), std::string::npos);
+  EXPECT_EQ(taken(r->writes, 0xB2), 0u);
 }
 
 struct Ps2Case {
@@ -270,6 +295,19 @@ TEST_F(Device, TransportsACommandCantUseAreUsageErrors) {
   EXPECT_EQ(run({"read", "--vcom=3"}), kExitUsage);
   EXPECT_TRUE(fos.libraries_loaded.empty());
   EXPECT_EQ(fos.open_handles(), 0);
+}
+
+// A device names itself: a line break or an escape sequence in its texts must neither
+// split its line nor reach the terminal as such.
+TEST_F(Device, PortsShowsADevicesControlCharactersAsCodes) {
+  host.windows = false;
+  host.list_ports = [](std::vector<SerialPortInfo>* ports, std::string*) {
+    ports->push_back(
+        {"/dev/ttyACM0", "x", PortTransport::usb, 0x0ABC, 0x21, "", "Card\n\x1b[2Jreader", ""});
+    return true;
+  };
+  EXPECT_EQ(run({"ports"}), kExitOk);
+  EXPECT_EQ(out.str(), "/dev/ttyACM0  usb  0abc:0021  Card\\x0a\\x1b[2Jreader  (x)\n");
 }
 
 }  // namespace

@@ -120,6 +120,24 @@ INSTANTIATE_TEST_SUITE_P(
                   {1, 2},
                   ""},
         ParseCase{"no CR", framed(with(kEnglish, 8, 0x80), nullptr, kTrack2), true, {2}, "", 0},
+        ParseCase{"a lower-case name and a PAN failing Luhn keep their tracks' names",
+                  U"%B4111111111111112^doe/john^2512101?;4111111111111112=2512101?\r",
+                  false,
+                  {1, 2},
+                  "character set,Luhn"},
+        ParseCase{"a third track after a track 2 is track 3, whatever its PAN",
+                  U"%B4111111111111111^DOE/JOHN^2512101?;4111111111111111=2512101?;"
+                  U"4111111111111111=2512101?\r",
+                  false,
+                  {1, 2, 3},
+                  "Luhn"},
+        ParseCase{
+            "E markers alone", U"%E?;E?+E?\r", false, {1, 2, 3}, "readable,readable,readable"},
+        ParseCase{"E markers after a track 1",
+                  U"%B4111111111111111^DOE/JOHN^2512101?;E?+E?\r",
+                  false,
+                  {1, 2, 3},
+                  "readable,readable"},
         ParseCase{"noise", U"\x01\xFFxyz\r", false, {}, ""}),
     [](const auto& info) {
       std::string n = info.param.what;

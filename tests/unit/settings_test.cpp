@@ -228,12 +228,14 @@ INSTANTIATE_TEST_SUITE_P(
         PresetCase{"vcom", 0, 0, 1, std::string("\x46\x08%;;?\x00\x00\x00\0\0\0\0\0\0", 15)}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Readf, NoFileLogsNothing) {
+TEST_F(Readf, NoFileIsNamedInTheLog) {
   enable_log();
   log_open();
   std::string header = log_text();
   readf();
-  EXPECT_EQ(log_text(), header);
+  EXPECT_EQ(log_text(), header +
+                            " readf(): no settings file (C:\\windows\\tvrnmsr.ini, msr.ini, "
+                            "tvrnmsr.ini): the presets stand \n");
 }
 
 TEST_F(Readf, EmptyFileLogsThePresets) {

@@ -1,6 +1,7 @@
 // Start-up: single instance, settings path, switches and their log lines, exit codes.
 #include <string>
 
+#include "app/modes.h"
 #include "app/startup.h"
 #include "common/flags.h"
 #include "common/log.h"
@@ -141,26 +142,35 @@ class ExitCodes : public FakeOsTest, public ::testing::WithParamInterface<ExitCa
 TEST_P(ExitCodes, PositionOfTheFirstSilentSwitch) {
   EXPECT_EQ(msr_main(GetParam().cp), GetParam().code);
 }
+// No reader here: -d makes that a success, the position of -s.
 INSTANTIATE_TEST_SUITE_P(Cases, ExitCodes,
-                         ::testing::Values(ExitCase{"-s", 0}, ExitCase{"-u -s", 3},
-                                           ExitCase{"-v3 -s", 4}, ExitCase{"-j -u -s", 6},
-                                           ExitCase{"a-sb", 1}, ExitCase{"x -s -s", 2},
-                                           ExitCase{"-S", 0}, ExitCase{"", 0}));
+                         ::testing::Values(ExitCase{"-d -s", 3}, ExitCase{"-u -s -d", 3},
+                                           ExitCase{"-v3 -s -d", 4}, ExitCase{"-j -u -s -d", 6},
+                                           ExitCase{"a-sb -d", 1}, ExitCase{"x -s -s -d", 2},
+                                           ExitCase{"-S", 0}, ExitCase{"", 0},
+                                           ExitCase{"-s", kExitNoReader},
+                                           ExitCase{"-u -s", kExitNoReader},
+                                           ExitCase{"-v3 -s", kExitNoReader}));
 
 TEST_F(StartupTest, SecondInstanceOnlyBringsTheFirstToTheFront) {
   enable_log();
   fos.top_windows["TApplication|ZOV ORU VAZ Izove Duro"] = reinterpret_cast<Handle>(0x1234);
-  EXPECT_EQ(msr_main("-u -s"), 0);
+  EXPECT_EQ(msr_main("-u"), 0);
   std::vector<std::string> expected = {"FindWindowA(TApplication,ZOV ORU VAZ Izove Duro)",
                                        "SetForegroundWindow", "UpdateWindow"};
   EXPECT_EQ(fos.calls, expected);  // no log, no settings file, no transport
   EXPECT_EQ(log_text(), "");
+  // Silent, it writes nothing either, but says so.
+  EXPECT_EQ(msr_main("-u -s"), kExitWindowOpen);
+  EXPECT_NE(log_text().find(" another instance has its window open: nothing written, exit=202 "),
+            std::string::npos);
 }
 
 TEST_F(StartupTest, LongCommandLineIsHandled) {
   std::string cp(10000, 'x');
   cp += "-v42";
   cp.insert(5000, "-s");
+  cp += " -d";
   EXPECT_EQ(msr_main(cp.c_str()), 5000);
   EXPECT_EQ(g_shell.cport, 42);
 }

@@ -344,6 +344,34 @@ TEST_F(UiWindow, SaveDisablesItselfBeforeTheWrite) {
   EXPECT_EQ(during, (std::vector<bool>{false, true, true}));
 }
 
+// The extended block refused after the base block was taken: the base block as read goes
+// back, the user is told, and the window stays with the edits until a save works.
+TEST_F(UiWindow, FailedSaveRestoresTheBaseBlockAndKeepsTheWindow) {
+  TForm1& f = create_usb();
+  const std::uint8_t edited = blk().p2j ^ 0x80;
+  blk().p2j = edited;
+  g_usb.base_read = true;
+  g_usb.base_as_read[0] = 0x11;
+  std::vector<int> written;  // p2j of each base-block write
+  g_transports.setusb = [&](int) { return written.push_back(blk().p2j), g_usb.written = true, 0; };
+  // Refused, and usb cleared as a sequence that can't open the reader clears it.
+  g_transports.setusb1 = [](int) { return g_shell.usb = 0, g_usb.written = false, 9; };
+  f.Button2->user_click();
+  EXPECT_EQ(written, (std::vector<int>{edited, 0x11}));
+  ASSERT_EQ(fos.message_boxes.size(), 1u);
+  EXPECT_EQ(fos.message_boxes[0].caption, kAppTitle);
+  EXPECT_NE(fos.message_boxes[0].text.find("were written back.\n\nThe reader still holds its "
+                                           "previous settings."),
+            std::string::npos);
+  EXPECT_FALSE(f.Closed());
+  EXPECT_TRUE(f.Button2->Enabled() && f.Button3->Enabled());
+  EXPECT_EQ(blk().p2j, edited);
+  g_transports.setusb1 = [](int) { return 0; };
+  f.Button2->user_click();
+  EXPECT_EQ(written.size(), 3u);  // tried again the same way
+  EXPECT_TRUE(f.Closed());
+}
+
 TEST_F(UiWindow, SaveEndsTheApplicationsLoop) {
   TForm1& f = create_usb();
   ASSERT_EQ(Application.MainForm(), &f);

@@ -10,6 +10,7 @@
 #include "settings/settings_block.h"
 #include "tests/fakes/fake_os.h"
 #include "transport/usb/usb.h"
+#include "transport/vcom/vcom.h"
 #include "ui/Unit1.h"
 
 namespace msr::uitest {
@@ -43,7 +44,7 @@ class UiWindow : public fake::FakeOsTest {
     };
     g_transports.setcom = [this](int mode) {
       transport_calls.push_back("setcom(" + std::to_string(mode) + ")");
-      if (mode != 0) return 0;
+      if (mode != 0) return g_vcom.last_write = com_write, 0;
       if (!com_reader) return nofail ? 0 : 1;
       g_shell.vcom = 1;
       copy_base();
@@ -124,7 +125,8 @@ class UiWindow : public fake::FakeOsTest {
   bool usb_reader = false, com_reader = false, reader_ext = true;
   bool reader_jis = false, reader_cif = false, nofail = false;
   std::vector<std::string> transport_calls;
-  int written_kq1 = -1;  // kq1 as setusb1(1) found it
+  int written_kq1 = -1;                    // kq1 as setusb1(1) found it
+  ComWrite com_write = ComWrite::written;  // what setcom(1) comes to
 };
 
 }  // namespace msr::uitest

@@ -1,5 +1,6 @@
 // vCOM detection and programming: which ports are probed in which order, what a found
 // reader gives the block, what a write sends, and what setcom reports.
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
@@ -214,7 +215,30 @@ TEST_F(VcomTest, FailedWritesAreNotRetried) {
   fos.add_device(com_path(6), p);
   g_shell.cif = 1;
   EXPECT_EQ(chkcom(1), 0);
-  EXPECT_EQ(p->writes.size(), 3u);  // read command, settings write, reset: once each
+  // The read command and the settings write once each; no reset after a write that failed.
+  EXPECT_EQ(p->writes.size(), 2u);
+  EXPECT_EQ(g_vcom.last_write, ComWrite::not_sent);
+  expect_all_released();
+}
+
+// After a read, a write goes only to the port read, and only while the reader there gives
+// the record it gave; each settings read first drops what waits on the line.
+TEST_F(VcomTest, WriteAfterReadGoesOnlyToThePortReadAsRead) {
+  list_ports({5, 7});
+  auto com7 = std::make_shared<ScriptedPort>(), com5 = std::make_shared<ScriptedPort>();
+  com7->read_script = {{true, Bytes(9, 0x30)}};  // the read, then nothing
+  com5->read_script = {{true, Bytes(9, 0x30)}};
+  fos.add_device(com_path(7), com7);
+  fos.add_device(com_path(5), com5);
+  EXPECT_EQ(chkcom(0), 0);
+  EXPECT_EQ(chkcom(1), 0);
+  EXPECT_EQ(g_vcom.last_write, ComWrite::no_answer);
+  EXPECT_TRUE(com5->writes.empty());
+  com7->read_script = {{true, Bytes(9, 0x31)}};  // back, but answering differently
+  EXPECT_EQ(chkcom(1), 0);
+  EXPECT_EQ(g_vcom.last_write, ComWrite::answers_differently);
+  EXPECT_EQ(com7->writes.size(), 5u);  // three settings reads and two queries: no write
+  EXPECT_EQ(std::count(com7->purge_flags.begin(), com7->purge_flags.end(), w32::kPurgeRxClear), 3);
   expect_all_released();
 }
 

@@ -145,6 +145,7 @@ Outcome access(OpenFailure open_failure, MissingClose missing_close, Transfer tr
       log_write(" openUSB failed \n");
     } else {
       g_shell.usb = 1;
+      g_usb.opened = true;
       out.transfer_ok = transfer(lib, out.status);
       void* close_usb = lib.find("CloseUSB");
       if (close_usb != nullptr) {
@@ -194,6 +195,8 @@ bool read_base(const Library& lib, std::int32_t& status) {
   dump(rbuf);
   if (status != 0) return false;
   load_base_block(blk(), rbuf + 1);  // byte 0 of the reply is not part of the settings
+  std::memcpy(g_usb.base_as_read, rbuf + 1, sizeof g_usb.base_as_read);
+  g_usb.base_read = true;
 
   void* rtvs = lib.find("RetrieveStatistics");
   if (rtvs == nullptr) return true;
@@ -221,6 +224,7 @@ bool write_base(const Library& lib, std::int32_t& status) {
   }
   log_write(" SetMrState=%ld \n", static_cast<long>(status));
   log_flush();
+  g_usb.written = status == 0;
   return status == 0;
 }
 
@@ -236,6 +240,8 @@ bool read_ext(const Library& lib, std::int32_t& status) {
   SettingsBlock& b = blk();
   if (status == 0 && buf[1] == doziv::kAckExtended) {
     g_usb.ext_f = 1;
+    g_usb.ext_as_read[0] = buf[2];
+    g_usb.ext_as_read[1] = buf[3];
     b.kq1 = buf[2];
   } else {
     g_usb.ext_f = 0;
@@ -271,6 +277,7 @@ bool write_ext(const Library& lib, std::int32_t& status) {
     log_write(" SetMrState1=%ld, fp2=%p \n", static_cast<long>(status), set);
     log_flush();
   }
+  g_usb.written = ok;
   return ok;
 }
 
@@ -281,6 +288,7 @@ bool hid_dll_present() {
 }
 
 int setusb(int mode) {
+  g_usb.opened = g_usb.written = false;
   if (log_on()) log_write(" in setusb at %ld, mode=%d \n", os().time(), mode);
   if (!hid_present("setusb")) {
     log_write(" can't find hid.dll \n");
@@ -298,6 +306,7 @@ int setusb(int mode) {
 }
 
 int setusb1(int mode) {
+  g_usb.opened = g_usb.written = false;
   if (log_on()) log_write(" in setusb1 at %ld, mode=%d \n", os().time(), mode);
   if (g_shell.vcom) return 1;
   // The extended block is written only to a reader whose query was answered.

@@ -10,6 +10,19 @@ namespace msr {
 
 struct UsbState {
   std::int32_t ext_f = 0;  // the reader has the extended block (or nofail)
+  // What the last access sequence did, whatever nofail made of its result: the reader
+  // opened, and its write entry point (SetMrStateBuf, SetMrState or SetMrState1, with the
+  // reset when one was sent) answered 0. A save needs these to say which block the
+  // reader took.
+  bool opened = false;
+  bool written = false;
+  // p2j, mr1..mr7 as the last successful read found them: what a save puts back when the
+  // extended block fails after the base block was taken.
+  bool base_read = false;
+  unsigned char base_as_read[8] = {};
+  // kq1 and kq2 as the extended-block query answered them (when ext_f is set): with the
+  // base block, what the window's Save keeps in the history before it writes.
+  unsigned char ext_as_read[2] = {};
 };
 inline UsbState g_usb;
 

@@ -74,6 +74,9 @@ int query(const char* name, unsigned char argument, unsigned char letter, std::i
 }
 
 int settings_read(Handle hCom, unsigned char* buffer, std::size_t* got) {
+  // A byte already waiting (a swipe's first character, line noise) would come first and
+  // shift every field of the reply by one.
+  os().PurgeComm(hCom, w32::kPurgeRxClear);
   std::uint32_t nbw = 0;
   bool wrote = os().WriteFile(hCom, kSettingsRead, sizeof kSettingsRead, &nbw);
   log_write(" wf( 4,%.*s )=%d, nbw=%lu, lerr=%lu \n", text_len(kSettingsRead, sizeof kSettingsRead),

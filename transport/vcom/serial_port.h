@@ -10,6 +10,8 @@
 
 namespace msr {
 
+// CreateFileA's answer for a COM port that another program holds open.
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 // Port count assumed when the registry's serial-port list can't be opened.
 inline constexpr int kMaxcomWithoutList = 17;
 // Size of the text buffer a registry port name is copied into (terminator included).

@@ -25,6 +25,10 @@ KEYS.update({c: (k, True) for c, k in zip("BDOEJHN%^?", (48, 32, 24, 18, 36, 35,
 KEYS.update({"/": (53, False), ";": (39, False), "=": (13, False), "\r": (28, False)})
 # What a French desktop makes of those keys (the measured table of the layouts).
 FRENCH = dict(zip("%^/?;01245", "56!§mà&é'("))
+# ...and a Spanish one as Windows types it: the apostrophe is the dead acute, which gives
+# the accent and then the consonant after it.
+SPANISH = dict(zip("^/?;='", "&-_ñ¡´"))
+ONEIL = CARD.replace("DOE/JOHN", "O'NEIL/JOHN")
 
 
 def records(text):
@@ -98,6 +102,9 @@ class KeyboardSwipe(unittest.TestCase):
             ("French desktop", ["--keyboard"], typed("".join(FRENCH.get(c, c) for c in CARD)),
              1, ['the French layout (0000040C) but the reader types for USA: set '
                  'keyboard_language = "French"']),
+            ("O'NEIL, Spanish desktop", ["--keyboard"],
+             typed("".join(SPANISH.get(c, c) for c in ONEIL)), 1,
+             ['the Spanish layout (0000040A) but the reader types for USA']),
             ("not a terminal", ["--keyboard", "--timeout", "2"], {}, 64,
              ["standard input is not a terminal"]),
         ])

@@ -3,6 +3,8 @@
 // opens no window, so it needs no display either. bench/silent_start.py refuses to compare
 // when the two import different DLLs.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include <cstring>
 
@@ -13,5 +15,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR cmd, int) {
   seen += GetStockObject(WHITE_BRUSH) != nullptr;      // GDI32
   seen += RegCloseKey(nullptr) != ERROR_SUCCESS;       // ADVAPI32
   seen += std::strlen(cmd) < 0x10000;                  // msvcrt
-  return seen == 5 ? 0 : 1;
+  char folder[MAX_PATH];                               // SHELL32
+  seen += SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder) != E_INVALIDARG;
+  return seen == 6 ? 0 : 1;
 }

@@ -175,12 +175,10 @@ class Win32Ui final : public NativeUi {
   void load_common_controls() {
     if (common_controls_) return;
     common_controls_ = true;
-    // By its full path: a library of that name beside the program or in the current
-    // directory is never taken for it.
-    char dir[MAX_PATH] = {};
-    UINT n = ::GetSystemDirectoryA(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
-    HMODULE lib = ::LoadLibraryA((std::string(dir, n) + "\\comctl32.dll").c_str());
+    // By its name: the program's manifest names Common Controls 6, so the loader takes the
+    // library from the system's side-by-side store (a full path would get the old one from
+    // the system folder), and never from beside the program or the current directory.
+    HMODULE lib = ::LoadLibraryA("comctl32.dll");
     using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     auto init = reinterpret_cast<Init>(
         reinterpret_cast<void (*)()>(::GetProcAddress(lib, "InitCommonControlsEx")));
@@ -206,6 +204,9 @@ class Win32Ui final : public NativeUi {
     wc.lpszClassName = kAppClass;
     ::RegisterClassA(&wc);
     register_container_class();
+    // Before the first control: on Windows XP the themed buttons and edits of Common
+    // Controls 6 exist only once that library is loaded, or creating them fails.
+    load_common_controls();
     registered_ = true;
   }
 
