@@ -22,11 +22,17 @@ from pathlib import Path
 import build_trees
 
 
+def history(profile):
+    """Each write keeps what it replaced: in the run's own folder, not the system's."""
+    return {"MSRPROFILE_HISTORY": str(profile.parent / "history")}
+
+
 def station(ports, reader, exe, profile, factory, readers, read_cmd):
     """Seconds per reader, seconds from plugging in to being found, the whole cycle's
     seconds, the looks a second at an empty port, and the peak memory by reader count."""
     # No --count: the station still runs after the last reader, for its memory to be read.
-    proc = ports.start([exe, "station", str(profile), "--port", reader.node, "--json"])
+    proc = ports.start([exe, "station", str(profile), "--port", reader.node, "--json"],
+                       env=history(profile))
     own, found, peaks = [], [], {}
     try:
         idle = 5.0
@@ -66,7 +72,7 @@ def write_alone(ports, reader, exe, profile, factory, writes):
     times = []
     for _ in range(writes):
         reader.set_state(silent=0, **factory)
-        run = ports.run([exe, "write", str(profile), "--port", reader.node])
+        run = ports.run([exe, "write", str(profile), "--port", reader.node], env=history(profile))
         if run.returncode != 0:
             raise RuntimeError(f"write: {run.returncode} {run.stderr}")
         times.append(run.elapsed)
