@@ -16,6 +16,7 @@
 #include "profile/layouts_command.h"
 #include "profile/output.h"
 #include "profile/results.h"
+#include "profile/station.h"
 #include "profile/swipe_command.h"
 #include "transport/vcom/vcom.h"
 
@@ -305,13 +306,33 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   LayoutsArgs layouts_args;
   CLI::App* layouts_cmd = add_layouts_command(app, layouts_args);
 
+  StationArgs station_args;
+  CLI::App* station_cmd = app.add_subcommand(
+      "station",
+      "Program one reader after another with PROFILE, each as write does, until --count or "
+      "Ctrl+C");
+  station_cmd->add_option("PROFILE", station_args.profile, "profile (or settings file)")
+      ->required();
+  transport.add_to(station_cmd);
+  station_cmd->add_option("--count", station_args.count, "end after N readers (default: Ctrl+C)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  station_cmd
+      ->add_option("--results", station_args.results,
+                   "append one line per reader to FILE, as write --results does")
+      ->option_text("FILE");
+  station_cmd->add_flag("--swipe", station_args.swipe,
+                        "after a good write, check a test swipe against PROFILE");
+  station_cmd->add_flag("--json", station_args.json,
+                        "one JSON object a line per reader as it ends, and the summary last");
+
   // Without this CLI11 answers a mistyped command with "A subcommand is required".
   if (argc > 1 && argv[1][0] != '-') {
     std::string names;
     bool known = false;
-    for (const CLI::App* c : {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd,
-                              restore_cmd, history_cmd, ports_cmd, doctor_cmd, swipe_cmd,
-                              layouts_cmd}) {
+    for (const CLI::App* c :
+         {show_cmd, build_cmd, diff_cmd, read_cmd, write_cmd, verify_cmd, restore_cmd, history_cmd,
+          ports_cmd, doctor_cmd, swipe_cmd, layouts_cmd, station_cmd}) {
       names += (names.empty() ? "" : ", ") + c->get_name();
       known = known || c->get_name() == argv[1];
     }
@@ -344,9 +365,16 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   const std::string name = read_cmd->parsed()      ? "read"
                            : write_cmd->parsed()   ? "write"
                            : restore_cmd->parsed() ? "restore"
+                           : station_cmd->parsed() ? "station"
                                                    : "verify";
   int exit = kExitOk;
   std::optional<Target> target = target_of(io, host, transport, name, &exit);
+  if (station_cmd->parsed()) {
+    if (!target) return exit;
+    DeviceLog log(argc, argv);
+    station_args.target = *target;
+    return cmd_station(io, host, station_args);
+  }
   std::string file = write_cmd->parsed()     ? write_args.file
                      : restore_cmd->parsed() ? restore_args.entry
                                              : verify_args.file;

@@ -292,25 +292,70 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   if (!file) return kExitBadInput;  // nothing has reached the reader
   warn_delay(io, a.file, *file);
   if (a.target.transport == Transport::ps2) return write_ps2(io, host, a, *file);
+  ProgramOptions o;
+  o.interface_left_out = interface_left_out;
+  return program_reader(io, host, a, &*file, o).exit;
+}
 
+namespace {
+
+// The bytes a write sends that the reader gives back, the firmware byte aside: only when
+// all of them were read can a reader be said to hold the file already.
+std::uint16_t sent_fields(Transport t, bool extended) {
+  constexpr std::uint16_t base = 0x7F, kq1 = 1u << 8, extended_block = 0x7F00;
+  return t == Transport::usb ? (extended ? base | extended_block : base) : base | kq1;
+}
+
+bool holds_already(const Target& t, const Reading& r, const Bytes& file) {
+  const std::uint16_t sent = sent_fields(t.transport, r.extended);
+  if ((sent & r.read) != sent) return false;
+  for (int i = 0; i < kBlockSize; ++i) {
+    if ((sent & (1u << i)) && file[i] != r.bytes[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Programmed program_reader(Io io, const Host& host, const WriteArgs& a, Bytes* file,
+                          const ProgramOptions& o) {
+  Programmed p;
+  // The failure is reported as write reports it, and kept for the caller.
+  const auto device_failure = [&](Io io, bool json, const Host& host, const Target& t, int exit,
+                                  const std::string& problem) {
+    p.exit = profile::device_failure(io, json, host, t, exit, problem);
+    p.problem = problem;
+    return p;
+  };
   // As "Save && Exit" after the window has read the reader: the read tells whether a USB
   // reader has the extended block, whether it can switch its interface, and its firmware.
-  const Reading before = reach(host, a.target);
+  p.before = o.before != nullptr ? *o.before : reach(host, a.target);
+  const Reading& before = p.before;
   if (before.exit != kExitOk) {
     return device_failure(io, false, host, a.target, before.exit,
                           before.problem + "; nothing was written");
   }
   const std::string reader = reader_text(host, a.target, before);
   const std::uint8_t firmware = before.bytes[kFirmwareByte];
-  if (const int kept = keep_before_write(io, host, a, before); kept != kExitOk) return kept;
   std::string notes;
-  if (interface_left_out) {
+  if (o.interface_left_out) {
     // The reader's own interface bit goes back to it, so nothing asks it to switch.
-    const Option& o = *find_option(kInterfaceOption);
-    (*file)[o.field] =
-        static_cast<std::uint8_t>(((*file)[o.field] & ~o.mask) | raw(o, before.bytes));
+    const Option& option = *find_option(kInterfaceOption);
+    (*file)[option.field] = static_cast<std::uint8_t>(((*file)[option.field] & ~option.mask) |
+                                                      raw(option, before.bytes));
     notes += "interface: " + a.file + " leaves it out, so the reader keeps its " +
              (vcomif(before.bytes) ? "virtual COM port" : "USB HID keyboard") + " interface\n";
+  }
+  if (o.skip_when_held && holds_already(a.target, before, *file)) {
+    p.no_change = true;
+    io.out << reader << " already holds " << a.file << ": nothing was written\n";
+    return p;
+  }
+  if (const int kept = keep_before_write(io, host, a, before, &p.history); kept != kExitOk) {
+    p.exit = kept;
+    p.problem = p.history;
+    p.history.clear();
+    return p;
   }
   if ((*file)[kFirmwareByte] != firmware) {
     notes += "firmware: the reader keeps its own " + hex2(firmware) + "; the file's " +
@@ -335,7 +380,7 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
     }
     return device_failure(io, false, host, a.target, kExitReaderFailed, text);
   }
-  bool switches = false;
+  bool& switches = p.switched;
   if (usb) {
     if (!before.extended) {
       notes += "kq1..kq7: not written, this USB HID reader has no extended block\n";
@@ -358,7 +403,7 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
     } else {
       io.out << "a USB HID reader can't be read on Linux\n";
     }
-    return kExitOk;
+    return p;
   }
 
   Target back = a.target;
@@ -374,7 +419,11 @@ int cmd_write(Io io, const Host& host, const WriteArgs& a) {
   const bool held = report_comparison(io, a.file, "read back: " + reader_text(host, back, after),
                                       back, after, c, *file);
   print_unchecked(io, back, after, c, a.file, false);
-  return held ? kExitOk : kExitDiffers;
+  for (const auto* list : {&c.differ, &c.unheld}) {
+    for (const Option* option : *list) p.differing.push_back(option->name);
+  }
+  p.exit = held ? kExitOk : kExitDiffers;
+  return p;
 }
 
 namespace {

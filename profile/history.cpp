@@ -30,7 +30,8 @@ std::string entry_path(const Host& host, const std::string& entry, const std::st
 
 }  // namespace
 
-int keep_before_write(Io io, const Host& host, const WriteArgs& a, const Reading& before) {
+int keep_before_write(Io io, const Host& host, const WriteArgs& a, const Reading& before,
+                      std::string* said) {
   HistoryRecord record;
   record.transport = transport_key(a.target.transport);
   if (a.target.transport == Transport::vcom) record.port = host.port_name(before.com);
@@ -41,11 +42,13 @@ int keep_before_write(Io io, const Host& host, const WriteArgs& a, const Reading
   const std::string folder = host.history_folder(&why);
   const std::string path = folder.empty() ? "" : keep_history(folder, record, &why);
   if (path.empty()) {
-    io.err << "msrprofile: what the reader holds can't be kept before the " << a.command << ": "
-           << why << "; nothing was written (" << kHistoryVariable << " names another folder)\n";
+    *said = "what the reader holds can't be kept before the " + a.command + ": " + why +
+            "; nothing was written (" + kHistoryVariable + " names another folder)";
+    io.err << "msrprofile: " << *said << "\n";
     return kExitNotWritten;
   }
   io.err << "kept what " << where(host, a.target, before) << " held in " << path << "\n";
+  *said = path;
   return kExitOk;
 }
 

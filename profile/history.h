@@ -8,9 +8,11 @@
 
 namespace msr::profile {
 
-// Keeps what `before` read in the history folder; kExitOk, or kExitNotWritten with the
-// reason printed (the write must not go ahead then: what it replaces would be lost).
-int keep_before_write(Io io, const Host& host, const WriteArgs& a, const Reading& before);
+// Keeps what `before` read in the history folder; kExitOk with the entry's path in *said,
+// or kExitNotWritten with the reason printed and in *said (the write must not go ahead then:
+// what it replaces would be lost).
+int keep_before_write(Io io, const Host& host, const WriteArgs& a, const Reading& before,
+                      std::string* said);
 
 int cmd_history(Io io, const Host& host, bool json);
 

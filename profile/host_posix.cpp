@@ -1,5 +1,6 @@
 // Linux: the serial part of the boundary on libserialport; the system's serial ports, USB
 // ones first, stand in for the registry's list of COM ports.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,15 @@
 #include "profile/host.h"
 
 namespace msr::profile {
+namespace {
+
+volatile sig_atomic_t g_stop_requested = 0;
+
+void on_stop(int) {
+  g_stop_requested = 1;
+}
+
+}  // namespace
 
 Host native_host() {
   set_os(&posix_os());
@@ -54,6 +64,15 @@ Host native_host() {
   };
   host.port_name = [](int com) { return posix_port_path(com); };
   host.countdown = isatty(STDERR_FILENO) == 1;
+  host.catch_stop = [] {
+    struct sigaction action {};
+    action.sa_handler = on_stop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;  // a serial read under way is finished, not cut
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+  };
+  host.stop_requested = [] { return g_stop_requested != 0; };
   host.history_folder = [](std::string* why) -> std::string {
     const char* named = std::getenv(kHistoryVariable);
     if (named != nullptr && *named != '\0') return named;

@@ -55,6 +55,11 @@ struct Host {
   };
   // Standard error is a terminal, where a countdown can rewrite its line.
   bool countdown = false;
+  // From then on Ctrl+C, Ctrl+Break (Windows) and SIGINT, SIGTERM (POSIX) only ask the
+  // program to stop, so that a reader being written is finished; stop_requested says
+  // whether one came.
+  std::function<void()> catch_stop = [] {};
+  std::function<bool()> stop_requested = [] { return false; };
 };
 
 // Where the reader is looked for.

@@ -1,7 +1,9 @@
 #include "profile/results.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 
 #include "platform/files.h"
@@ -63,7 +65,8 @@ const char* outcome_word(const std::string& command, int exit) {
   }
 }
 
-std::string results_line(const RunRecord& run, std::time_t when, const std::string& computer) {
+std::string results_line(const RunRecord& run, std::time_t when, const std::string& computer,
+                         const std::string& outcome) {
   char time[32] = "-";
   if (const std::tm* utc = std::gmtime(&when)) {
     std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", utc);
@@ -73,13 +76,28 @@ std::string results_line(const RunRecord& run, std::time_t when, const std::stri
                                 field(run.command),
                                 field(run.transport),
                                 field(run.port),
-                                outcome_word(run.command, run.exit),
+                                outcome.empty() ? outcome_word(run.command, run.exit) : outcome,
                                 std::to_string(run.exit),
                                 field(run.profile),
                                 field(run.sha256)};
   std::string line;
   for (const std::string& f : fields) line += (line.empty() ? "" : "\t") + f;
   return line;
+}
+
+bool results_writable(const std::string& path, std::string* why) {
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (f == nullptr) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  std::fclose(f);
+  return true;
+}
+
+std::string file_sha256(const std::string& path) {
+  std::string bytes;
+  return read_all(path, &bytes) ? sha256_hex(bytes) : std::string();
 }
 
 int record_run(Io io, const std::string& path, const std::string& command, const Target* target,
@@ -94,8 +112,7 @@ int record_run(Io io, const std::string& path, const std::string& command, const
   }
   run.exit = exit;
   run.profile = profile;
-  std::string bytes;
-  if (read_all(profile, &bytes)) run.sha256 = sha256_hex(bytes);
+  run.sha256 = file_sha256(profile);
   std::string why;
   if (append_line(path, results_line(run, std::time(nullptr), computer_name()), &why)) return exit;
   io.err << "msrprofile: the results file " << path << " can't be written: " << why << " (the "

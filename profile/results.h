@@ -25,11 +25,19 @@ struct RunRecord {
 // transport, the port, the outcome word, the exit code, the profile as named, its SHA-256.
 // An empty field is "-"; control characters in a field become "?", so a field never holds
 // a tab or a line end.
-std::string results_line(const RunRecord& run, std::time_t when, const std::string& computer);
+// `outcome` is the outcome word where the exit code alone does not tell it.
+std::string results_line(const RunRecord& run, std::time_t when, const std::string& computer,
+                         const std::string& outcome = "");
 
 // The outcome word of an exit code: written (write) or same (verify), differs, no-reader,
 // bad-profile, reader-failed, not-written, usage.
 const char* outcome_word(const std::string& command, int exit);
+
+// Whether lines can be appended to `path` (it is created when missing); why not.
+bool results_writable(const std::string& path, std::string* why);
+
+// The SHA-256 of the file `path` as the results line gives it; empty when it can't be read.
+std::string file_sha256(const std::string& path);
 
 // Appends the run's line to `path` and returns the command's exit code; a file that can't
 // be written is a message, and kExitNotWritten when the command itself succeeded.

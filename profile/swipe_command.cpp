@@ -405,4 +405,62 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
   return run.exit;
 }
 
+SwipeCheck check_swipe(Io io, const Host& host, const Target& t, int com, const Bytes& profile,
+                       int timeout_s) {
+  SwipeCheck c;
+  Place p;
+  p.source = t.transport == Transport::vcom ? Source::vcom : Source::keyboard;
+  p.com = com;
+  p.path = t.path;
+  SwipeArgs a;
+  a.timeout = timeout_s;
+  const std::optional<Framing> framing = framing_of(profile);
+  const std::optional<Bytes> expected = profile;
+  std::unique_ptr<SwipeSource> source;
+  std::string why;
+  int exit = kExitNoReader;
+  if (p.source == Source::vcom) {
+    p.name = host.port_name(com);
+    source = open_port_source(p, a, framing, &why);
+  } else {
+    p.name = "the keyboard";
+    source = open_key_source(p, a, expected, framing, framing, &exit, &why);
+  }
+  auto none = [&](int code) {
+    c.exit = code;
+    c.outcome = code == kExitDiffers ? "invalid" : code == kExitUsage ? "usage" : "no_swipe";
+    c.detail = why;
+    return c;
+  };
+  if (!source) return none(exit);
+  io.err << "swipe a test card on " << p.name << " (" << timeout_s << " s)\n" << std::flush;
+  SwipeResult result;
+  CardText text;
+  exit = source->capture([](int) {}, &text, &result.layout, &why);
+  if (exit != kExitOk) {
+    wipe(text);
+    return none(exit);
+  }
+  result.swipe = analyze(text, framing);
+  wipe(text);
+  result.options = compare_swipe(result.swipe, p.source, profile, &result.seen);
+  c.json = swipe_json(result, &profile);
+  if (!result.swipe.valid()) {
+    c.exit = kExitDiffers;
+    c.outcome = "invalid";
+    c.detail = "the test swipe is not valid track data";
+  } else if (!result.matches()) {
+    c.exit = kExitDiffers;
+    c.outcome = "differs";
+    std::string names;
+    for (const OptionCheck& o : result.options) {
+      if (o.verdict == Verdict::failed) names += (names.empty() ? "" : ", ") + o.option->name;
+    }
+    c.detail = "the test swipe differs from the profile in " + names;
+  } else {
+    c.outcome = "valid";
+  }
+  return c;
+}
+
 }  // namespace msr::profile

@@ -6,10 +6,11 @@ linux_serial.py)."""
 import json
 import os
 import shutil
+import signal
 import subprocess
-import time
 import sys
 import tempfile
+import time
 import unittest
 
 import linux_serial
@@ -267,6 +268,75 @@ class LinuxSerialTest(unittest.TestCase):
                                                              else (says,))), out + err)
                 for secret in vcom_sim.TEST_SECRETS:
                     self.assertNotIn(secret, out + err)
+
+    def station(self, reader, *args):
+        """msrprofile station running on `reader`, and a reader of its standard error."""
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        profile = os.path.join(folder, "lrc.toml")
+        with open(profile, "w") as f:
+            # The reader's own interface: a switch would end the write without a read-back.
+            f.write('send_lrc = true\ninterface = "virtual COM port"\n')
+        proc = self.ports.start([MSRPROFILE, "station", profile, "--port", reader.node, "--json",
+                                 *[a.replace("FOLDER", folder) for a in args]],
+                                env={"MSRPROFILE_HISTORY": os.path.join(folder, "history")})
+        self.addCleanup(proc.communicate)
+        self.addCleanup(proc.kill)  # cleanups run last first
+
+        def stderr_until(text):
+            while text not in (line := proc.stderr.readline()):
+                self.assertTrue(line, f"station ended before saying {text!r}")
+        return proc, stderr_until, folder
+
+    def test_msrprofile_station_takes_readers_as_they_come_and_go(self):
+        r = self.ports.reader(silent=1)
+        proc, stderr_until, folder = self.station(r, "--count", "3", "--results", "FOLDER/r.txt")
+        seen = []
+        # (what the reader answers once plugged in, the outcome the station gives it)
+        for state, outcome in (({}, "written"), ({"mr7": 0}, "failed"),
+                               ({"mr7": 0x13}, "no_change")):
+            stderr_until(f"plug in reader {len(seen) + 1}")
+            r.set_state(silent=0, **state)
+            seen.append(json.loads(proc.stdout.readline()))
+            self.assertEqual(seen[-1]["outcome"], outcome, seen[-1])
+            time.sleep(1)  # left plugged in a while, it must not be taken again
+            r.set_state(silent=1)  # unplugged: the station waits for that before the next
+        summary = json.loads(proc.stdout.readline())
+        self.assertEqual(proc.wait(timeout=30), 1)
+        self.assertEqual((summary["readers"], summary["failed_readers"]), (3, [2]))
+        self.assertEqual(seen[0]["port"], r.node)
+        self.assertIn("firmware byte of 0", seen[1]["message"])
+        self.assertEqual(r.state()["writes"], 1)  # neither the noise nor the same again
+        with open(os.path.join(folder, "r.txt")) as f:
+            words = [line.split("\t")[5] for line in f.read().splitlines()]
+        self.assertEqual(words, ["written", "reader-failed", "no-change"])
+
+    def test_msrprofile_station_finishes_the_reader_in_hand_when_stopped(self):
+        r = self.ports.reader(silent=1, delay=100)
+        proc, stderr_until, _ = self.station(r)
+        stderr_until("plug in reader 1")
+        r.set_state(silent=0)
+        while not any(c.startswith(WRITE_PREFIX) for c in r.record()):
+            self.assertIsNone(proc.poll())
+            time.sleep(0.01)
+        proc.send_signal(signal.SIGTERM)  # the read-back is still to come
+        reader, summary = (json.loads(proc.stdout.readline()) for _ in range(2))
+        self.assertEqual(proc.wait(timeout=30), 0)
+        self.assertEqual((reader["outcome"], summary["stopped"]), ("written", True))
+
+    def test_msrprofile_station_checks_a_test_swipe(self):
+        r = self.ports.reader(silent=1)
+        proc, stderr_until, _ = self.station(r, "--count", "1", "--swipe")
+        stderr_until("plug in reader 1")
+        r.set_state(silent=0)
+        stderr_until("swipe a test card on ")
+        r.swipe(track1=vcom_sim.TEST_TRACK1, track2=vcom_sim.TEST_TRACK2)
+        out, _ = proc.communicate(timeout=60)
+        reader = json.loads(out.splitlines()[0])
+        self.assertEqual((proc.returncode, reader["outcome"], reader["swipe"]["outcome"]),
+                         (0, "written", "valid"), out)
+        for secret in vcom_sim.TEST_SECRETS:
+            self.assertNotIn(secret, out)
 
     def test_swipe_leaves_no_card_data_in_memory(self):
         """Between two swipes, once the first is reported: the process's writable memory

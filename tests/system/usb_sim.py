@@ -13,6 +13,7 @@ no_setmrstate, no_write (neither write entry point), no_closeusb, no_getmrstate1
 no_setmrstate1, no_ext (neither extended-block entry point), no_retrievestatistics,
 no_getmrstate, no_openusb, no_setid."""
 
+import os
 import shutil
 from pathlib import Path
 
@@ -119,7 +120,10 @@ class Reader:
                  f"jis={jis}", f"cif={cif}", f"resets={resets}"]
         for name, status in (fail or {}).items():
             lines.append(f"fail.{name}={status}")
-        self.state_file.write_text("\n".join(lines) + "\n")
+        # In one step: a program polling the reader must never read half a state.
+        new = self.state_file.with_suffix(".new")
+        new.write_text("\n".join(lines) + "\n")
+        os.replace(new, self.state_file)
 
     def state(self):
         """The state file as a dict: base and ext as byte lists, the rest as ints or text;

@@ -27,6 +27,11 @@ check 64 "COM port numbers go from 1 to 298" read --vcom=0
 check 2 "there is no port /dev/nosuch" read --port /dev/nosuch
 check 64 'unknown command "frob"' frob
 check 5 "the folder $dir/none does not exist" build "$dir/slow.toml" -o "$dir/none/x.ini"
+# station refuses before it waits for a reader: it would otherwise wait for ever.
+check 3 "empty.toml: the profile sets no option" station "$dir/empty.toml" --port /dev/nosuch
+check 5 "the results file $dir/none/r.txt can't be written" station "$dir/slow.toml" \
+  --port /dev/nosuch --results "$dir/none/r.txt"
+check 2 "which Linux doesn't have" station "$dir/slow.toml" --usb
 if "$tool" read --help | grep -q -- --ps2; then
   echo "FAIL: read --help offers --ps2, which read refuses"
   failed=1
