@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   o.timeout_ms = 1000;
   o.quiet_ms = 300;
   if (set.flags & 0x10) o.complete = set.ending();
-  std::vector<KeyEvent> keys;
+  KeyEvents keys;
   std::string why;
   const int got = capture_console_keys(o, &keys, &why);
   check(got == kExitOk || got == kExitNoReader || got == kExitDiffers);

@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   o.timeout_ms = 1000;
   o.reader_lang = lang;
   if (set.flags & 0x20) o.complete = set.ending();
-  std::vector<KeyEvent> keys;
+  KeyEvents keys;
   std::string why;
   const int got = capture_evdev(pipe_fds[0], o, &keys, &why);
   ::close(pipe_fds[0]);
