@@ -145,6 +145,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   report += msr::profile::swipe_json(result, shown).dump();
   report += msr::profile::swipe_layout(result.swipe);
   check_masked(report, text);
-  msr::profile::wipe(text);
+  msr::profile::wipe(text.data(), text.size() * sizeof(char32_t));
   return 0;
 }

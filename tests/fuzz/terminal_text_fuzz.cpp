@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   o.timeout_ms = 20;
   o.quiet_ms = 2;
   if (set.flags & 0x10) o.complete = set.ending();
-  std::u32string text;
+  CardText text;
   std::string why;
   const int got = capture_terminal_text(o, &text, &why);
   check(got == kExitOk || got == kExitNoReader || got == kExitDiffers);
