@@ -77,7 +77,7 @@ Host native_host() {
     const char* named = std::getenv(kHistoryVariable);
     if (named != nullptr && *named != '\0') return named;
     if (::geteuid() == 0) return "/var/lib/msrprofile/history";
-    // The base directory specification ignores a relative XDG_STATE_HOME.
+    // XDG's base-directory rules ignore a relative XDG_STATE_HOME.
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state != nullptr && state[0] == '/') return std::string(state) + "/msrprofile/history";
     const char* home = std::getenv("HOME");
