@@ -6,7 +6,7 @@
 //
 // The other boundaries: ui/framework/native_ui.h between the form framework's model and
 // the native windows; platform/files.h for files replaced in one step; Host in
-// profile/reader.h for what differs between the platforms msrprofile runs on.
+// msrprofile/reader/reader.h for what differs between the platforms msrprofile runs on.
 #pragma once
 
 #include <cstdint>

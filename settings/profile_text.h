@@ -1,8 +1,8 @@
 // The fifteen bytes of a settings file as a readable profile (TOML text), every option of
 // the block by name. Together the options cover every bit of the fifteen bytes exactly
 // once, so building the profile that show prints gives the same bytes again. Reading a
-// profile back is msrprofile's (profile/codec.h); the window keeps its history entries in
-// this text as well.
+// profile back is msrprofile's (msrprofile/profile/codec.h); the window keeps its history entries
+// in this text as well.
 #pragma once
 
 #include <array>

@@ -464,7 +464,7 @@ class PosixOs final : public Os {
   bool GetVersionExA(OsVersionInfo*) override { return fail(kErrCallNotImplemented); }
   // Linux keyboards have no Windows layout: a terminal's layout is the desktop's business.
   bool GetKeyboardLayoutNameA(char*) override { return fail(kErrCallNotImplemented); }
-  // A terminal is read directly (profile/key_capture), not as a Windows console.
+  // A terminal is read directly (msrprofile/swipe/key_capture), not as a Windows console.
   Handle GetStdHandle(std::uint32_t) override { return invalid_handle(); }
   bool GetConsoleMode(Handle, std::uint32_t*) override { return fail(kErrCallNotImplemented); }
   std::uint32_t WaitForSingleObject(Handle, std::uint32_t) override {

@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "profile/keyboard_layouts.h"
-#include "profile/layout_tables.h"
+#include "msrprofile/keyboard/keyboard_layouts.h"
+#include "msrprofile/keyboard/layout_tables.h"
 #include "sim/swipe/framing.h"
 
 namespace {

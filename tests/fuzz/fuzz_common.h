@@ -7,10 +7,10 @@
 #include <functional>
 #include <string_view>
 
-#include "profile/codec.h"
-#include "profile/keyboard_layouts.h"
-#include "profile/keys.h"
-#include "profile/swipe.h"
+#include "msrprofile/keyboard/keyboard_layouts.h"
+#include "msrprofile/keyboard/keys.h"
+#include "msrprofile/profile/codec.h"
+#include "msrprofile/swipe/swipe.h"
 
 namespace msr::fuzz {
 

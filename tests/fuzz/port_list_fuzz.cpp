@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/process_state.h"
+#include "msrprofile/commands/read_write_verify.h"
+#include "msrprofile/profile/output.h"
+#include "msrprofile/reader/reader.h"
 #include "platform/posix/serial_ports.h"
-#include "profile/device.h"
-#include "profile/output.h"
-#include "profile/reader.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fuzz/fuzz_common.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "profile/cli.h"
-#include "profile/codec.h"
-#include "profile/output.h"
+#include "msrprofile/cli.h"
+#include "msrprofile/profile/codec.h"
+#include "msrprofile/profile/output.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // show prints gives the same fifteen bytes; its JSON document can always be written.
 #include <cstring>
 
-#include "profile/codec.h"
-#include "profile/json.h"
+#include "msrprofile/profile/codec.h"
+#include "msrprofile/profile/json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   if (size != msr::kBlockSize) return -1;  // keeps other lengths out of the corpus

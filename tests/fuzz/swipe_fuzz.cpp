@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "profile/codec.h"
-#include "profile/swipe.h"
-#include "profile/swipe_report.h"
+#include "msrprofile/profile/codec.h"
+#include "msrprofile/swipe/swipe.h"
+#include "msrprofile/swipe/swipe_report.h"
 #include "tests/fuzz/fuzz_common.h"
 
 namespace {

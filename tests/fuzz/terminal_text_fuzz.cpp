@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "profile/cli.h"
-#include "profile/codec.h"
-#include "profile/key_capture.h"
-#include "profile/swipe.h"
+#include "msrprofile/cli.h"
+#include "msrprofile/profile/codec.h"
+#include "msrprofile/swipe/key_capture.h"
+#include "msrprofile/swipe/swipe.h"
 #include "tests/fuzz/fuzz_common.h"
 
 namespace {

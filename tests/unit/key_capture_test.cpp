@@ -1,8 +1,8 @@
 // Console key bursts through the fake OS, where the system tests can't go: the countdown
 // (their standard error is no terminal) and a burst that never ends.
-#include "profile/key_capture.h"
+#include "msrprofile/swipe/key_capture.h"
 
-#include "profile/cli.h"
+#include "msrprofile/cli.h"
 #include "tests/fakes/fake_os.h"
 
 namespace msr::profile {

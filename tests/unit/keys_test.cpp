@@ -1,14 +1,14 @@
 // The layout diagnosis on swipes typed by a reader set to one language into a host with
 // another, from key events (exact) and from characters alone.
-#include "profile/keys.h"
+#include "msrprofile/keyboard/keys.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 
-#include "profile/keyboard_layouts.h"
-#include "profile/layout_tables.h"
-#include "profile/swipe.h"
+#include "msrprofile/keyboard/keyboard_layouts.h"
+#include "msrprofile/keyboard/layout_tables.h"
+#include "msrprofile/swipe/swipe.h"
 
 namespace msr::profile {
 namespace {

@@ -1,6 +1,6 @@
 // The layout tables made from xkb-data, against rows measured on each host layout, and the
 // dead keys as Windows types them.
-#include "profile/layout_tables.h"
+#include "msrprofile/keyboard/layout_tables.h"
 
 #include <gtest/gtest.h>
 

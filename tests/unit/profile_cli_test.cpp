@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "profile/cli.h"
-#include "profile/codec.h"
-#include "profile/files.h"
-#include "profile/results.h"
+#include "msrprofile/cli.h"
+#include "msrprofile/profile/codec.h"
+#include "msrprofile/profile/files.h"
+#include "msrprofile/reader/results.h"
 
 namespace msr::profile {
 namespace {

@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "profile/codec.h"
-#include "profile/json.h"
+#include "msrprofile/profile/codec.h"
+#include "msrprofile/profile/json.h"
 
 namespace msr::profile {
 namespace {

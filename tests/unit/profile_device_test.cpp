@@ -7,8 +7,8 @@
 #include <memory>
 #include <sstream>
 
-#include "profile/cli.h"
-#include "profile/reader.h"
+#include "msrprofile/cli.h"
+#include "msrprofile/reader/reader.h"
 #include "tests/unit/ps2_fake_drivers.h"
 #include "tests/unit/usb_fake_library.h"
 #include "tests/unit/vcom_devices.h"

@@ -4,9 +4,9 @@
 #include <functional>
 #include <sstream>
 
-#include "profile/cli.h"
-#include "profile/reader.h"
-#include "profile/swipe.h"
+#include "msrprofile/cli.h"
+#include "msrprofile/reader/reader.h"
+#include "msrprofile/swipe/swipe.h"
 #include "sim/swipe/framing.h"
 #include "tests/unit/vcom_devices.h"
 
