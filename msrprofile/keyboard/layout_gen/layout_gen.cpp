@@ -98,124 +98,158 @@ struct Entry {
   xkb_keysym_t sym = 0;
 };
 
-}  // namespace
+constexpr int kLayouts = msr::profile::kLayoutCount;
 
-int main(int argc, char** argv) {
-  if (argc != 2) fail("usage: layout_gen OUTPUT.inc");
-  xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
-  if (ctx == nullptr) fail("no xkb context");
-  xkb_compose_table* compose =
-      xkb_compose_table_new_from_locale(ctx, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
-  if (compose == nullptr) fail("no en_US.UTF-8 Compose file (install libx11-data)");
+using KeyLevels = std::vector<Entry>;       // plain, Shift, AltGr, Shift+AltGr
+using LayoutKeys = std::vector<KeyLevels>;  // by scan code
 
-  const int layouts = msr::profile::kLayoutCount;
-  std::vector<std::vector<std::vector<Entry>>> keys(
-      layouts, std::vector<std::vector<Entry>>(kScanCount, std::vector<Entry>(4)));
-  std::set<xkb_keysym_t> dead_syms;
-  std::vector<std::set<xkb_keysym_t>> dead_in(layouts);
-  std::map<xkb_keysym_t, char32_t> accent_of;
+// Everything the generator learns before it writes, filled in step by step.
+struct Tables {
+  std::vector<LayoutKeys> keys =
+      std::vector<LayoutKeys>(kLayouts, LayoutKeys(kScanCount, KeyLevels(4)));
+  std::set<xkb_keysym_t> dead_syms;  // the dead keys of every layout
+  std::vector<std::set<xkb_keysym_t>> dead_in = std::vector<std::set<xkb_keysym_t>>(kLayouts);
+  std::map<xkb_keysym_t, char32_t> accent_of;                     // a dead key's spacing accent
+  std::map<std::tuple<int, char32_t, char32_t>, char32_t> pairs;  // {layout, accent, base}
+};
 
-  for (int l = 0; l < layouts; ++l) {
-    std::string xkb_name = msr::profile::keyboard_layout(l).xkb, layout = xkb_name, variant;
-    if (auto p = xkb_name.find('('); p != std::string::npos) {
-      layout = xkb_name.substr(0, p);
-      variant = xkb_name.substr(p + 1, xkb_name.size() - p - 2);
+struct Xkb {
+  xkb_context* ctx = nullptr;
+  xkb_compose_table* compose = nullptr;
+};
+
+Xkb open_xkb() {
+  Xkb x;
+  x.ctx = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+  if (x.ctx == nullptr) fail("no xkb context");
+  x.compose = xkb_compose_table_new_from_locale(x.ctx, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
+  if (x.compose == nullptr) fail("no en_US.UTF-8 Compose file (install libx11-data)");
+  return x;
+}
+
+// The keymap of a layout named as xkb names it, "layout" or "layout(variant)".
+xkb_keymap* load_keymap(xkb_context* ctx, const std::string& xkb_name) {
+  std::string layout = xkb_name, variant;
+  if (auto p = xkb_name.find('('); p != std::string::npos) {
+    layout = xkb_name.substr(0, p);
+    variant = xkb_name.substr(p + 1, xkb_name.size() - p - 2);
+  }
+  xkb_rule_names names{"evdev", "pc105", layout.c_str(), variant.c_str(), ""};
+  xkb_keymap* map = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  if (map == nullptr) fail("xkb-data has no layout " + xkb_name);
+  return map;
+}
+
+// What every main-block key of layout `l` gives at one level (bit 0 Shift, bit 1 AltGr).
+void read_level(xkb_keymap* map, int l, int level, Tables& t) {
+  const bool shift = (level & 1) != 0, altgr = (level & 2) != 0;
+  xkb_state* st = xkb_state_new(map);
+  xkb_mod_mask_t before = xkb_state_serialize_mods(st, XKB_STATE_MODS_EFFECTIVE);
+  if (altgr) xkb_state_update_key(st, kKeyRightAlt, XKB_KEY_DOWN);
+  // What AltGr adds; a layout whose right Alt is plain Alt (US) adds no level with it.
+  xkb_mod_mask_t altgr_mods = xkb_state_serialize_mods(st, XKB_STATE_MODS_EFFECTIVE) & ~before;
+  if (shift) xkb_state_update_key(st, kKeyLeftShift, XKB_KEY_DOWN);
+  for (int scan = 0; scan < kScanCount; ++scan) {
+    if (!main_block(scan)) continue;
+    const xkb_keycode_t kc = scan + 8;
+    // Windows gives nothing for Ctrl+Alt with a key that has no AltGr level.
+    if (altgr &&
+        (xkb_state_key_get_consumed_mods2(st, kc, XKB_CONSUMED_MODE_XKB) & altgr_mods) == 0) {
+      continue;
     }
-    xkb_rule_names names{"evdev", "pc105", layout.c_str(), variant.c_str(), ""};
-    xkb_keymap* map = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (map == nullptr) fail("xkb-data has no layout " + xkb_name);
-    for (int level = 0; level < 4; ++level) {
-      const bool shift = (level & 1) != 0, altgr = (level & 2) != 0;
-      xkb_state* st = xkb_state_new(map);
-      xkb_mod_mask_t before = xkb_state_serialize_mods(st, XKB_STATE_MODS_EFFECTIVE);
-      if (altgr) xkb_state_update_key(st, kKeyRightAlt, XKB_KEY_DOWN);
-      // What AltGr adds; a layout whose right Alt is plain Alt (US) adds no level with it.
-      xkb_mod_mask_t altgr_mods = xkb_state_serialize_mods(st, XKB_STATE_MODS_EFFECTIVE) & ~before;
-      if (shift) xkb_state_update_key(st, kKeyLeftShift, XKB_KEY_DOWN);
-      for (int scan = 0; scan < kScanCount; ++scan) {
-        if (!main_block(scan)) continue;
-        const xkb_keycode_t kc = scan + 8;
-        // Windows gives nothing for Ctrl+Alt with a key that has no AltGr level.
-        if (altgr &&
-            (xkb_state_key_get_consumed_mods2(st, kc, XKB_CONSUMED_MODE_XKB) & altgr_mods) == 0) {
-          continue;
-        }
-        const xkb_keysym_t* syms = nullptr;
-        if (xkb_state_key_get_syms(st, kc, &syms) != 1) continue;
-        Entry& e = keys[l][scan][level];
-        e.sym = syms[0];
-        if (is_dead(e.sym)) {
-          e.dead = true;
-          dead_syms.insert(e.sym);
-          dead_in[l].insert(e.sym);
-        } else {
-          e.ch = xkb_state_key_get_utf32(st, kc);
-        }
-      }
-      xkb_state_unref(st);
+    const xkb_keysym_t* syms = nullptr;
+    if (xkb_state_key_get_syms(st, kc, &syms) != 1) continue;
+    Entry& e = t.keys[l][scan][level];
+    e.sym = syms[0];
+    if (is_dead(e.sym)) {
+      e.dead = true;
+      t.dead_syms.insert(e.sym);
+      t.dead_in[l].insert(e.sym);
+    } else {
+      e.ch = xkb_state_key_get_utf32(st, kc);
     }
+  }
+  xkb_state_unref(st);
+}
+
+void read_layouts(xkb_context* ctx, Tables& t) {
+  for (int l = 0; l < kLayouts; ++l) {
+    xkb_keymap* map = load_keymap(ctx, msr::profile::keyboard_layout(l).xkb);
+    for (int level = 0; level < 4; ++level) read_level(map, l, level, t);
     xkb_keymap_unref(map);
   }
+}
 
+void apply_overrides(Tables& t) {
   for (const msr::layout_gen::KeyOverride& o : msr::layout_gen::kKeyOverrides) {
-    Entry& e = keys[layout_index(o.xkb)][o.scan][o.level];
+    Entry& e = t.keys[layout_index(o.xkb)][o.scan][o.level];
     if (e.dead || e.ch == 0) fail("an override for a key xkb gives no character");
     e.ch = o.ch;
   }
+}
 
-  // The spacing accent of a dead key: what pressing it twice gives, as Compose writes it
-  // (dead_diaeresis twice is "¨"); Compose's dead key + Space is X's choice ("'" for the
-  // acute), not the accent Windows gives.
-  for (xkb_keysym_t d : dead_syms) {
-    char32_t a = compose_pair(compose, d, d);
-    if (a == 0) a = compose_pair(compose, d, XKB_KEY_space);
-    char name[64];
-    xkb_keysym_get_name(d, name, sizeof name);
-    // Some exotic dead keys have no such entry; the keysym of the same name without
-    // "dead_" is the accent for them ("dead_belowdot" and the like have none: they are
-    // X's own, on AltGr levels, and are left out).
-    if (a == 0) a = xkb_keysym_to_utf32(xkb_keysym_from_name(name + 5, XKB_KEYSYM_NO_FLAGS));
-    if (a != 0) accent_of[d] = a;
+// The spacing accent of a dead key: what pressing it twice gives, as Compose writes it
+// (dead_diaeresis twice is "¨"); Compose's dead key + Space is X's choice ("'" for the
+// acute), not the accent Windows gives. 0 for none.
+char32_t accent(xkb_compose_table* compose, xkb_keysym_t d) {
+  char32_t a = compose_pair(compose, d, d);
+  if (a == 0) a = compose_pair(compose, d, XKB_KEY_space);
+  char name[64];
+  xkb_keysym_get_name(d, name, sizeof name);
+  // Some exotic dead keys have no such entry; the keysym of the same name without
+  // "dead_" is the accent for them ("dead_belowdot" and the like have none: they are
+  // X's own, on AltGr levels, and are left out).
+  if (a == 0) a = xkb_keysym_to_utf32(xkb_keysym_from_name(name + 5, XKB_KEYSYM_NO_FLAGS));
+  return a;
+}
+
+void find_accents(xkb_compose_table* compose, Tables& t) {
+  for (xkb_keysym_t d : t.dead_syms) {
+    if (char32_t a = accent(compose, d); a != 0) t.accent_of[d] = a;
   }
-  for (auto& layout : keys) {
+}
+
+// The dead keys without an accent are X's own on AltGr levels and are left out; one on a
+// plain or Shift level would be a key the table can't give, so it stops the build.
+void drop_dead_keys_without_accent(Tables& t) {
+  for (auto& layout : t.keys) {
     for (auto& key : layout) {
       for (Entry& e : key) {
-        if (e.dead && accent_of.count(e.sym) == 0) {
+        if (e.dead && t.accent_of.count(e.sym) == 0) {
           if (&e == &key[0] || &e == &key[1]) fail("a dead key without its accent");
           e = Entry{};
         }
       }
     }
   }
-  // What each layout's dead keys combine with on Windows.
-  std::map<std::tuple<int, char32_t, char32_t>, char32_t> pairs;
+}
+
+// What each layout's dead keys combine with on Windows.
+void collect_compositions(xkb_compose_table* compose, Tables& t) {
   for (const msr::layout_gen::DeadKeyRule& rule : msr::layout_gen::kDeadKeyRules) {
     const int l = layout_index(rule.xkb);
     const xkb_keysym_t d = xkb_keysym_from_name(rule.dead_key, XKB_KEYSYM_NO_FLAGS);
     if (d == XKB_KEY_NoSymbol) fail(std::string("no keysym ") + rule.dead_key);
     // A rule for a dead key xkb doesn't put on this layout has nothing to act on.
-    if (dead_in[l].count(d) == 0 || accent_of.count(d) == 0) continue;
+    if (t.dead_in[l].count(d) == 0 || t.accent_of.count(d) == 0) continue;
     for (const char* b = rule.bases; *b != 0;) {
       const char32_t base = next_code_point(&b);
       const char32_t r = compose_pair(compose, d, xkb_utf32_to_keysym(base));
       if (r == 0) fail(std::string("Compose has no ") + rule.dead_key + " with " + rule.bases);
-      pairs[{l, accent_of[d], base}] = r;
+      t.pairs[{l, t.accent_of.at(d), base}] = r;
     }
   }
+}
 
-  FILE* out = std::fopen(argv[1], "w");
-  if (out == nullptr) fail(std::string("can't write ") + argv[1]);
-  std::fprintf(out, "// Made by layout_gen from xkb-data and the en_US.UTF-8 Compose file.\n");
-  std::fprintf(out, "constexpr int kLayoutTableCount = %d;\nconstexpr int kScanCount = %d;\n",
-               layouts, kScanCount);
+void write_key_table(FILE* out, const Tables& t) {
   std::fprintf(out, "// [language][scan code][plain, Shift, AltGr, Shift+AltGr]\n");
-  std::fprintf(out, "constexpr KeyResult kKeyTable[%d][%d][4] = {\n", layouts, kScanCount);
-  for (int l = 0; l < layouts; ++l) {
+  std::fprintf(out, "constexpr KeyResult kKeyTable[%d][%d][4] = {\n", kLayouts, kScanCount);
+  for (int l = 0; l < kLayouts; ++l) {
     std::fprintf(out, "  { // %s\n", msr::profile::keyboard_layout(l).xkb);
     for (int scan = 0; scan < kScanCount; ++scan) {
       std::fprintf(out, "    {");
-      for (const Entry& e : keys[l][scan]) {
-        char32_t c = e.dead ? accent_of[e.sym] : e.ch;
+      for (const Entry& e : t.keys[l][scan]) {
+        char32_t c = e.dead ? t.accent_of.at(e.sym) : e.ch;
         std::fprintf(out, "{0x%04X, %s}, ", static_cast<unsigned>(c), e.dead ? "true" : "false");
       }
       std::fprintf(out, "},\n");
@@ -223,17 +257,43 @@ int main(int argc, char** argv) {
     std::fprintf(out, "  },\n");
   }
   std::fprintf(out, "};\n");
+}
 
+void write_compositions(FILE* out, const Tables& t) {
   std::fprintf(out, "// {language, accent, character, result}, sorted\n");
   std::fprintf(out, "constexpr Composition kCompositions[] = {\n");
-  for (const auto& [k, r] : pairs) {
+  for (const auto& [k, r] : t.pairs) {
     std::fprintf(out, "  {%d, 0x%04X, 0x%04X, 0x%04X},\n", std::get<0>(k),
                  static_cast<unsigned>(std::get<1>(k)), static_cast<unsigned>(std::get<2>(k)),
                  static_cast<unsigned>(r));
   }
   std::fprintf(out, "};\n");
-  if (std::fclose(out) != 0) fail(std::string("can't write ") + argv[1]);
-  xkb_compose_table_unref(compose);
-  xkb_context_unref(ctx);
+}
+
+void write_inc(const char* path, const Tables& t) {
+  FILE* out = std::fopen(path, "w");
+  if (out == nullptr) fail(std::string("can't write ") + path);
+  std::fprintf(out, "// Made by layout_gen from xkb-data and the en_US.UTF-8 Compose file.\n");
+  std::fprintf(out, "constexpr int kLayoutTableCount = %d;\nconstexpr int kScanCount = %d;\n",
+               kLayouts, kScanCount);
+  write_key_table(out, t);
+  write_compositions(out, t);
+  if (std::fclose(out) != 0) fail(std::string("can't write ") + path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) fail("usage: layout_gen OUTPUT.inc");
+  const Xkb xkb = open_xkb();
+  Tables t;
+  read_layouts(xkb.ctx, t);
+  apply_overrides(t);
+  find_accents(xkb.compose, t);
+  drop_dead_keys_without_accent(t);
+  collect_compositions(xkb.compose, t);
+  write_inc(argv[1], t);
+  xkb_compose_table_unref(xkb.compose);
+  xkb_context_unref(xkb.ctx);
   return 0;
 }
