@@ -1,22 +1,12 @@
-// msrprofile's command line: one function per command, and the exit codes every command
-// shares.
+// msrprofile's command line.
 #pragma once
 
 #include <iosfwd>
 #include <string>
 
-namespace msr::profile {
+#include "msrprofile/exit_codes.h"
 
-// Documented in the README; fleet tools depend on them.
-enum Exit : int {
-  kExitOk = 0,            // done; diff, verify: the same configuration
-  kExitDiffers = 1,       // diff, verify, write's read-back: the configurations differ
-  kExitNoReader = 2,      // no reader answered
-  kExitBadInput = 3,      // a settings file or profile can't be read or is not valid
-  kExitReaderFailed = 4,  // the reader did not answer properly
-  kExitNotWritten = 5,    // the output file could not be written
-  kExitUsage = 64,        // the command line is wrong
-};
+namespace msr::profile {
 
 struct Host;
 

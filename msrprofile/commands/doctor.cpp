@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/flags.h"
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/keyboard/keyboard_layouts.h"
 #include "msrprofile/profile/json.h"
 #include "platform/os.h"

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/files.h"
 #include "msrprofile/profile/json.h"
 #include "platform/os.h"

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <vector>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/keyboard/keyboard_layouts.h"
 #include "msrprofile/keyboard/layout_tables.h"
 

@@ -7,8 +7,8 @@
 
 #include "common/flags.h"
 #include "common/text.h"
-#include "msrprofile/cli.h"
 #include "msrprofile/commands/history_restore.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/files.h"
 #include "msrprofile/profile/json.h"
 #include "platform/os.h"

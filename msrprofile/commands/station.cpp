@@ -8,9 +8,9 @@
 #include <sstream>
 #include <vector>
 
-#include "msrprofile/cli.h"
 #include "msrprofile/commands/read_write_verify.h"
 #include "msrprofile/commands/swipe.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/json.h"
 #include "msrprofile/reader/results.h"
 #include "platform/files.h"

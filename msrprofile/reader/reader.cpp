@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "common/flags.h"
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "platform/os.h"
 #include "settings/settings_block.h"
 #include "transport/transports.h"

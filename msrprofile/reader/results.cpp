@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "platform/files.h"
 #include "transport/vcom/vcom.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/swipe/key_burst.h"
 #include "msrprofile/swipe/swipe.h"
 #include "msrprofile/swipe/swipe_capture.h"

@@ -15,7 +15,7 @@
 #include <ctime>
 #include <map>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/swipe/key_burst.h"
 #include "msrprofile/swipe/key_capture.h"
 #include "msrprofile/swipe/swipe.h"

@@ -1,6 +1,6 @@
 #include "msrprofile/swipe/swipe_capture.h"
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/swipe/swipe.h"
 #include "transport/vcom/serial_port.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/process_state.h"
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/codec.h"
 #include "msrprofile/swipe/key_capture.h"
 #include "msrprofile/swipe/swipe.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/codec.h"
 #include "msrprofile/swipe/key_capture.h"
 #include "msrprofile/swipe/swipe.h"

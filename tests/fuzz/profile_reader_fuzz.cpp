@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/codec.h"
 #include "msrprofile/profile/output.h"
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/codec.h"
 #include "msrprofile/swipe/key_capture.h"
 #include "msrprofile/swipe/swipe.h"

@@ -2,7 +2,7 @@
 // (their standard error is no terminal) and a burst that never ends.
 #include "msrprofile/swipe/key_capture.h"
 
-#include "msrprofile/cli.h"
+#include "msrprofile/exit_codes.h"
 #include "tests/fakes/fake_os.h"
 
 namespace msr::profile {
