@@ -1,11 +1,19 @@
-#include "msrprofile/commands/doctor.h"
-
+// msrprofile doctor: everything this machine tells about its reader, one finding a line,
+// with what to do where something is wrong. It only reads: no command that changes a
+// reader's settings is ever sent.
+//
+// Exit: kExitOk when a reader was found and nothing is wrong; kExitDiffers when a reader
+// was found, with a warning (the keyboard layout, a device that answered wrongly);
+// kExitNoReader when none was.
+#include <CLI/CLI.hpp>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "common/flags.h"
+#include "msrprofile/commands/command.h"
 #include "msrprofile/exit_codes.h"
 #include "msrprofile/keyboard/keyboard_layouts.h"
 #include "msrprofile/profile/json.h"
@@ -393,8 +401,15 @@ class Doctor {
 
 }  // namespace
 
-int cmd_doctor(Io io, const Host& host, bool json) {
-  return Doctor(host).run(io, json);
+void add_doctor(CLI::App& app, Commands& commands) {
+  auto json = std::make_shared<bool>(false);
+  CLI::App* cmd = app.add_subcommand(
+      "doctor", "Report everything found about the reader on this machine, and what to do");
+  cmd->add_flag("--json", *json, "print one JSON document");
+  commands.push_back({cmd, [json](const Invocation& inv) {
+                        DeviceLog log(inv);
+                        return Doctor(inv.host).run(inv.io, *json);
+                      }});
 }
 
 }  // namespace msr::profile

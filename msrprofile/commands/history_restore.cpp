@@ -1,7 +1,11 @@
 #include "msrprofile/commands/history_restore.h"
 
+#include <CLI/CLI.hpp>
+#include <memory>
 #include <ostream>
 
+#include "msrprofile/commands/command.h"
+#include "msrprofile/commands/reader_options.h"
 #include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/files.h"
 #include "msrprofile/profile/json.h"
@@ -141,6 +145,34 @@ int cmd_restore(Io io, const Host& host, const RestoreArgs& a, std::string* chos
   }
   io.err << "restoring " << write.file << "\n";
   return cmd_write(io, host, write);
+}
+
+void add_restore_history(CLI::App& app, Commands& commands) {
+  auto restore = std::make_shared<OnReader<RestoreArgs>>();
+  CLI::App* restore_cmd = app.add_subcommand(
+      "restore",
+      "Write back what a write replaced: a history entry (default: the reader's newest)");
+  restore_cmd->add_option("ENTRY", restore->args.entry,
+                          "an entry msrprofile history lists, or its path");
+  restore->transport.add_to(restore_cmd);
+  add_results_option(restore_cmd, restore->results);
+  commands.push_back({restore_cmd, [restore](const Invocation& inv) {
+                        return run_on_reader(inv, restore->transport,
+                                             {"restore", restore->results, restore->args.entry},
+                                             [&](const Target& t, std::string* entry_path) {
+                                               RestoreArgs a = restore->args;
+                                               a.target = t;
+                                               return cmd_restore(inv.io, inv.host, a, entry_path);
+                                             });
+                      }});
+
+  auto json = std::make_shared<bool>(false);
+  CLI::App* history_cmd = app.add_subcommand(
+      "history", "List the configurations write and restore replaced, newest first");
+  history_cmd->add_flag("--json", *json, "print one JSON document");
+  commands.push_back({history_cmd, [json](const Invocation& inv) {
+                        return cmd_history(inv.io, inv.host, *json);
+                      }});
 }
 
 }  // namespace msr::profile

@@ -1,16 +1,23 @@
-#include "msrprofile/commands/layouts.h"
-
+// msrprofile layouts: what a reader set to one keyboard language types on a terminal with
+// another layout, before a card is swiped; from the same tables the swipe check reads.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 #include <vector>
 
+#include "msrprofile/commands/command.h"
 #include "msrprofile/exit_codes.h"
 #include "msrprofile/keyboard/keyboard_layouts.h"
 #include "msrprofile/keyboard/layout_tables.h"
 
 namespace msr::profile {
 namespace {
+
+struct LayoutsArgs {
+  std::string reader, host, type;
+  bool json = false;
+};
 
 std::string languages() {
   std::string names;
@@ -116,24 +123,6 @@ std::vector<Change> changes(int reader, int host) {
   return list;
 }
 
-}  // namespace
-
-CLI::App* add_layouts_command(CLI::App& app, LayoutsArgs& a) {
-  CLI::App* cmd = app.add_subcommand(
-      "layouts",
-      "What a reader typing for one keyboard language gives on a terminal with another "
-      "layout: the track characters that change, or what arrives for --type TEXT");
-  cmd->add_option("--reader", a.reader, "the reader's keyboard language (USA, German, ...)")
-      ->required();
-  cmd->add_option("--host", a.host, "the terminal's keyboard layout, by the same names")
-      ->required();
-  cmd->add_option("--type", a.type,
-                  "the text the reader types (never card data: a run of five digits is "
-                  "refused)");
-  cmd->add_flag("--json", a.json, "print one JSON document");
-  return cmd;
-}
-
 int cmd_layouts(Io io, const LayoutsArgs& a) {
   const int reader_lang = language_named(a.reader), host_lang = language_named(a.host);
   if (reader_lang < 0 || host_lang < 0) {
@@ -194,6 +183,26 @@ int cmd_layouts(Io io, const LayoutsArgs& a) {
            << (c.dead ? "  dead key" : "") << "\n";
   }
   return kExitOk;
+}
+
+}  // namespace
+
+void add_layouts(CLI::App& app, Commands& commands) {
+  auto args = std::make_shared<LayoutsArgs>();
+  LayoutsArgs& a = *args;
+  CLI::App* cmd = app.add_subcommand(
+      "layouts",
+      "What a reader typing for one keyboard language gives on a terminal with another "
+      "layout: the track characters that change, or what arrives for --type TEXT");
+  cmd->add_option("--reader", a.reader, "the reader's keyboard language (USA, German, ...)")
+      ->required();
+  cmd->add_option("--host", a.host, "the terminal's keyboard layout, by the same names")
+      ->required();
+  cmd->add_option("--type", a.type,
+                  "the text the reader types (never card data: a run of five digits is "
+                  "refused)");
+  cmd->add_flag("--json", a.json, "print one JSON document");
+  commands.push_back({cmd, [args](const Invocation& inv) { return cmd_layouts(inv.io, *args); }});
 }
 
 }  // namespace msr::profile

@@ -1,5 +1,4 @@
-// msrprofile's commands that reach a reader (read, write, verify) and the list of the
-// serial ports they probe (ports).
+// msrprofile read, write and verify: the commands that reach a reader's configuration.
 #pragma once
 
 #include <string>
@@ -54,7 +53,5 @@ struct VerifyArgs {
   bool json = false;
 };
 int cmd_verify(Io io, const Host& host, const VerifyArgs& a);
-
-int cmd_ports(Io io, const Host& host, bool json);
 
 }  // namespace msr::profile

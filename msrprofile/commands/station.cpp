@@ -1,14 +1,18 @@
-#include "msrprofile/commands/station.h"
-
+// msrprofile station: a bench that programs one reader after another with one profile,
+// each as write programs it, and says for each what became of it and what to do with it.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <sstream>
 #include <vector>
 
+#include "msrprofile/commands/command.h"
 #include "msrprofile/commands/read_write_verify.h"
+#include "msrprofile/commands/reader_options.h"
 #include "msrprofile/commands/swipe.h"
 #include "msrprofile/exit_codes.h"
 #include "msrprofile/profile/json.h"
@@ -18,6 +22,15 @@
 
 namespace msr::profile {
 namespace {
+
+struct StationArgs {
+  std::string profile;
+  Target target;
+  int count = 0;        // readers to take; 0: until stopped
+  std::string results;  // empty: no results file
+  bool swipe = false, json = false;
+  int swipe_timeout = 30;  // seconds for each test swipe
+};
 
 // A reader plugged in is found within a second: one look every half second, and a look
 // takes at most the transport's read time-out.
@@ -283,8 +296,6 @@ void print_summary(Io io, const Tally& tally, bool stopped, bool json) {
          << " failed" << (numbers.empty() ? "" : " (" + numbers + ")") << "\n";
 }
 
-}  // namespace
-
 int cmd_station(Io io, const Host& host, const StationArgs& a) {
   bool interface_left_out = false;
   std::optional<Bytes> profile = load_or_report(io, a.profile, &interface_left_out);
@@ -372,6 +383,37 @@ int cmd_station(Io io, const Host& host, const StationArgs& a) {
   print_summary(io, tally, stopped, a.json);
   const int exit = session_exit(tally);
   return exit == kExitOk && results_lost ? kExitNotWritten : exit;
+}
+
+}  // namespace
+
+void add_station(CLI::App& app, Commands& commands) {
+  auto station = std::make_shared<OnReader<StationArgs>>();
+  StationArgs& a = station->args;
+  CLI::App* cmd = app.add_subcommand(
+      "station",
+      "Program one reader after another with PROFILE, each as write does, until --count or "
+      "Ctrl+C");
+  cmd->add_option("PROFILE", a.profile, "profile (or settings file)")->required();
+  station->transport.add_to(cmd);
+  cmd->add_option("--count", a.count, "end after N readers (default: Ctrl+C)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  cmd->add_option("--results", a.results,
+                  "append one line per reader to FILE, as write --results does")
+      ->option_text("FILE");
+  cmd->add_flag("--swipe", a.swipe, "after a good write, check a test swipe against PROFILE");
+  cmd->add_flag("--json", a.json,
+                "one JSON object a line per reader as it ends, and the summary last");
+  // Its results file takes a line per reader, not one for the run.
+  commands.push_back({cmd, [station](const Invocation& inv) {
+                        return run_on_reader(inv, station->transport, {"station", "", ""},
+                                             [&](const Target& t, std::string*) {
+                                               StationArgs args = station->args;
+                                               args.target = t;
+                                               return cmd_station(inv.io, inv.host, args);
+                                             });
+                      }});
 }
 
 }  // namespace msr::profile

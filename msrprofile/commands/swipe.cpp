@@ -1,3 +1,5 @@
+// msrprofile swipe: waits for a swipe on the reader's virtual COM port or keyboard, and
+// reports its tracks, validated and masked, against a profile when one is given.
 #include "msrprofile/commands/swipe.h"
 
 #include <CLI/CLI.hpp>
@@ -5,7 +7,9 @@
 #include <memory>
 #include <ostream>
 
-#include "msrprofile/cli.h"
+#include "msrprofile/commands/command.h"
+#include "msrprofile/commands/reader_options.h"
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/keyboard/keyboard_layouts.h"
 #include "msrprofile/keyboard/keys.h"
 #include "msrprofile/profile/json.h"
@@ -18,6 +22,13 @@
 
 namespace msr::profile {
 namespace {
+
+struct SwipeArgs {
+  std::string vcom;  // empty: not given; "true" for --vcom alone, N for --vcom=N
+  std::string port, evdev, profile;
+  bool keyboard = false, from_reader = false, json = false, show_bin = false;
+  int timeout = 30, count = 1;
+};
 
 // What a swipe is compared with: a profile's bytes, or the reader's own.
 struct Expected {
@@ -267,37 +278,6 @@ void worsen(Outcome& run, const Outcome& one) {
   if (rank(one) > rank(run)) run = one;
 }
 
-}  // namespace
-
-CLI::App* add_swipe_command(CLI::App& app, SwipeArgs& a) {
-  CLI::App* cmd = app.add_subcommand(
-      "swipe",
-      "Wait for a card to be swiped and check what the reader sends (tracks, framing, "
-      "the profile's options); card data is masked");
-  cmd->add_flag("--vcom", a.vcom,
-                "the reader on a virtual COM port: the first that answers, or COM N with --vcom=N "
-                "(Windows)")
-      ->option_text("[=N]");
-  cmd->add_option("--port", a.port,
-                  "the reader on this serial port: COMn on Windows, a device path on Linux");
-  cmd->add_option("--profile", a.profile, "compare the swipe with this profile or settings file");
-  cmd->add_flag("--from-reader", a.from_reader,
-                "read the reader's settings first and compare the swipe with them")
-      ->excludes("--profile");
-  cmd->add_flag("--json", a.json, "print one JSON document");
-  cmd->add_option("--timeout", a.timeout, "seconds to wait for each swipe (default 30)")
-      ->check(CLI::Range(1, 3600));
-  cmd->add_option("--count", a.count, "swipes to wait for (default 1)")->check(CLI::Range(1, 100));
-  cmd->add_flag("--show-bin", a.show_bin,
-                "show the swipe's layout: its framing codes as bytes, the card's data as counts");
-  cmd->add_flag("--keyboard", a.keyboard,
-                "a keyboard reader typing into this console (Windows) or terminal (Linux)");
-  cmd->add_option("--evdev", a.evdev,
-                  "Linux: a keyboard reader that is this input device (/dev/input/eventN), taken "
-                  "for this program alone while it waits");
-  return cmd;
-}
-
 int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
   int exit = kExitOk;
   std::optional<Place> place = place_of(io, host, a, &exit);
@@ -405,6 +385,8 @@ int cmd_swipe(Io io, const Host& host, const SwipeArgs& a) {
   return run.exit;
 }
 
+}  // namespace
+
 SwipeCheck check_swipe(Io io, const Host& host, const Target& t, int com, const Bytes& profile,
                        int timeout_s) {
   SwipeCheck c;
@@ -461,6 +443,38 @@ SwipeCheck check_swipe(Io io, const Host& host, const Target& t, int com, const 
     c.outcome = "valid";
   }
   return c;
+}
+
+void add_swipe(CLI::App& app, Commands& commands) {
+  auto args = std::make_shared<SwipeArgs>();
+  SwipeArgs& a = *args;
+  CLI::App* cmd = app.add_subcommand(
+      "swipe",
+      "Wait for a card to be swiped and check what the reader sends (tracks, framing, "
+      "the profile's options); card data is masked");
+  cmd->add_flag("--vcom", a.vcom,
+                "the reader on a virtual COM port: the first that answers, or COM N with --vcom=N "
+                "(Windows)")
+      ->option_text("[=N]");
+  cmd->add_option("--port", a.port,
+                  "the reader on this serial port: COMn on Windows, a device path on Linux");
+  cmd->add_option("--profile", a.profile, "compare the swipe with this profile or settings file");
+  cmd->add_flag("--from-reader", a.from_reader,
+                "read the reader's settings first and compare the swipe with them")
+      ->excludes("--profile");
+  cmd->add_flag("--json", a.json, "print one JSON document");
+  cmd->add_option("--timeout", a.timeout, "seconds to wait for each swipe (default 30)")
+      ->check(CLI::Range(1, 3600));
+  cmd->add_option("--count", a.count, "swipes to wait for (default 1)")->check(CLI::Range(1, 100));
+  cmd->add_flag("--show-bin", a.show_bin,
+                "show the swipe's layout: its framing codes as bytes, the card's data as counts");
+  cmd->add_flag("--keyboard", a.keyboard,
+                "a keyboard reader typing into this console (Windows) or terminal (Linux)");
+  cmd->add_option("--evdev", a.evdev,
+                  "Linux: a keyboard reader that is this input device (/dev/input/eventN), taken "
+                  "for this program alone while it waits");
+  commands.push_back(
+      {cmd, [args](const Invocation& inv) { return cmd_swipe(inv.io, inv.host, *args); }});
 }
 
 }  // namespace msr::profile

@@ -1,5 +1,4 @@
-// msrprofile swipe: waits for a swipe on the reader's virtual COM port or keyboard, and
-// reports its tracks, validated and masked, against a profile when one is given.
+// msrprofile swipe's check of one test swipe, which station makes after each write.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -8,23 +7,7 @@
 #include "msrprofile/profile/output.h"
 #include "msrprofile/reader/reader.h"
 
-namespace CLI {
-class App;
-}
-
 namespace msr::profile {
-
-struct SwipeArgs {
-  std::string vcom;  // empty: not given; "true" for --vcom alone, N for --vcom=N
-  std::string port, evdev, profile;
-  bool keyboard = false, from_reader = false, json = false, show_bin = false;
-  int timeout = 30, count = 1;
-};
-
-// Adds the command and its options to `app`, filling `args`.
-CLI::App* add_swipe_command(CLI::App& app, SwipeArgs& args);
-
-int cmd_swipe(Io io, const Host& host, const SwipeArgs& a);
 
 // One test swipe on a reader just programmed with `profile`, checked as swipe --profile
 // checks it: on COM `com` for a vCOM target, on this console for a USB (keyboard) one.

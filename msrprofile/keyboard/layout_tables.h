@@ -30,7 +30,7 @@ struct KeyResult {
 };
 
 // lang: a reader keyboard language index 0..7 (keyboard_layout(lang) in
-// profile/keyboard_layouts.h names its Windows layout, KLID and xkb name). Any other
+// keyboard_layouts.h names its Windows layout, KLID and xkb name). Any other
 // index, or a key outside the main block, gives nothing.
 KeyResult layout_key(int lang, Keystroke k);
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/process_state.h"
-#include "msrprofile/commands/read_write_verify.h"
+#include "msrprofile/commands/ports.h"
 #include "msrprofile/profile/output.h"
 #include "msrprofile/reader/reader.h"
 #include "platform/posix/serial_ports.h"

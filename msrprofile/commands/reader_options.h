@@ -1,0 +1,61 @@
+// The options of the commands that reach a reader, and the frame each of them runs in:
+// the reader's transport from the command line, the device log, the results line.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "msrprofile/commands/command.h"
+
+namespace msr::profile {
+
+// How a command line names the reader's transport.
+struct TransportArgs {
+  bool usb = false, ps2 = false;
+  std::string vcom;  // empty: not given; "true" for --vcom alone, N for --vcom=N
+  std::string port;
+
+  void add_to(CLI::App* cmd);
+};
+
+// The reader's transport from the command line; nullopt after a usage message naming
+// `command`, with *exit set.
+std::optional<Target> target_of(Io io, const Host& host, const TransportArgs& t,
+                                const std::string& command, int* exit);
+
+// "COM5" or "\\.\COM5", any case, a number 1..298 without leading zeros; 0 otherwise.
+int com_number(std::string name);
+
+// The port that --vcom[=N] (`vcom` "true" alone) or --port NAME names, as the vCOM transport
+// takes it: `com` (0: probe every port) or, on Linux, `path`. False after a usage message
+// naming `command`.
+bool serial_port_of(Io io, const Host& host, const std::string& command, const std::string& vcom,
+                    const std::string& port, int* com, std::string* path);
+
+// --results FILE, of the commands that append their run's line to it.
+void add_results_option(CLI::App* cmd, std::string& results);
+
+// What a command that reaches a reader is given: its own options, the transport, and
+// --results FILE where it takes one.
+template <typename Args>
+struct OnReader {
+  Args args;
+  TransportArgs transport;
+  std::string results;
+};
+
+// One run of a command on a reader.
+struct ReaderRun {
+  std::string command;  // as the messages and the results line name it
+  std::string results;  // --results FILE; empty: no line is appended
+  std::string file;     // the profile or entry as named, for the results line
+};
+
+// Finds the reader's transport (a usage message and its exit code otherwise), opens the
+// device log and runs `body` on it; `body` may name the file the run took in the
+// end. With `run.results` named, the run's line is appended whatever came of it.
+int run_on_reader(const Invocation& inv, const TransportArgs& t, ReaderRun run,
+                  const std::function<int(const Target&, std::string* file)>& body);
+
+}  // namespace msr::profile
