@@ -1,5 +1,8 @@
 #include "msrprofile/commands/command.h"
 
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "common/log.h"
@@ -16,6 +19,18 @@ DeviceLog::DeviceLog(const Invocation& inv) {
 
 DeviceLog::~DeviceLog() {
   log_close();
+}
+
+void add_json_command(CLI::App& app, Commands& commands, const char* name, const char* help,
+                      int (*run)(Io, const Host&, bool), bool device_log) {
+  auto json = std::make_shared<bool>(false);
+  CLI::App* cmd = app.add_subcommand(name, help);
+  cmd->add_flag("--json", *json, "print one JSON document");
+  commands.push_back({cmd, [json, run, device_log](const Invocation& inv) {
+                        std::optional<DeviceLog> log;
+                        if (device_log) log.emplace(inv);
+                        return run(inv.io, inv.host, *json);
+                      }});
 }
 
 }  // namespace msr::profile

@@ -40,6 +40,11 @@ void add_swipe(CLI::App& app, Commands& commands);
 void add_layouts(CLI::App& app, Commands& commands);
 void add_station(CLI::App& app, Commands& commands);
 
+// Adds a command whose one option is --json and which runs as `run(io, host, json)`;
+// with `device_log`, the device log is open while it runs.
+void add_json_command(CLI::App& app, Commands& commands, const char* name, const char* help,
+                      int (*run)(Io, const Host&, bool), bool device_log);
+
 // The commands that reach a reader keep the same diagnostic log as msrsetup: "\msr.log",
 // only when it exists. Open for as long as this lives.
 class DeviceLog {

@@ -7,7 +7,6 @@
 // kExitNoReader when none was.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -402,14 +401,10 @@ class Doctor {
 }  // namespace
 
 void add_doctor(CLI::App& app, Commands& commands) {
-  auto json = std::make_shared<bool>(false);
-  CLI::App* cmd = app.add_subcommand(
-      "doctor", "Report everything found about the reader on this machine, and what to do");
-  cmd->add_flag("--json", *json, "print one JSON document");
-  commands.push_back({cmd, [json](const Invocation& inv) {
-                        DeviceLog log(inv);
-                        return Doctor(inv.host).run(inv.io, *json);
-                      }});
+  add_json_command(
+      app, commands, "doctor",
+      "Report everything found about the reader on this machine, and what to do",
+      [](Io io, const Host& host, bool json) { return Doctor(host).run(io, json); }, true);
 }
 
 }  // namespace msr::profile

@@ -156,23 +156,11 @@ void add_restore_history(CLI::App& app, Commands& commands) {
                           "an entry msrprofile history lists, or its path");
   restore->transport.add_to(restore_cmd);
   add_results_option(restore_cmd, restore->results);
-  commands.push_back({restore_cmd, [restore](const Invocation& inv) {
-                        return run_on_reader(inv, restore->transport,
-                                             {"restore", restore->results, restore->args.entry},
-                                             [&](const Target& t, std::string* entry_path) {
-                                               RestoreArgs a = restore->args;
-                                               a.target = t;
-                                               return cmd_restore(inv.io, inv.host, a, entry_path);
-                                             });
-                      }});
+  commands.push_back(on_reader(restore_cmd, restore, cmd_restore, &RestoreArgs::entry));
 
-  auto json = std::make_shared<bool>(false);
-  CLI::App* history_cmd = app.add_subcommand(
-      "history", "List the configurations write and restore replaced, newest first");
-  history_cmd->add_flag("--json", *json, "print one JSON document");
-  commands.push_back({history_cmd, [json](const Invocation& inv) {
-                        return cmd_history(inv.io, inv.host, *json);
-                      }});
+  add_json_command(app, commands, "history",
+                   "List the configurations write and restore replaced, newest first", cmd_history,
+                   false);
 }
 
 }  // namespace msr::profile

@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -139,14 +138,9 @@ int cmd_ports(Io io, const Host& host, bool json) {
 }
 
 void add_ports(CLI::App& app, Commands& commands) {
-  auto json = std::make_shared<bool>(false);
-  CLI::App* cmd = app.add_subcommand(
-      "ports", "List the serial ports --vcom probes, in the order it probes them");
-  cmd->add_flag("--json", *json, "print one JSON document");
-  commands.push_back({cmd, [json](const Invocation& inv) {
-                        DeviceLog log(inv);
-                        return cmd_ports(inv.io, inv.host, *json);
-                      }});
+  add_json_command(app, commands, "ports",
+                   "List the serial ports --vcom probes, in the order it probes them", cmd_ports,
+                   true);
 }
 
 }  // namespace msr::profile

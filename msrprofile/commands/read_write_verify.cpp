@@ -437,14 +437,7 @@ void add_read_write_verify(CLI::App& app, Commands& commands) {
                        "file");
   read_cmd->add_flag("--profile", read->args.profile, "insist on a profile (-o NAME.toml)");
   read_cmd->add_flag("--json", read->args.json, "print one JSON document");
-  commands.push_back({read_cmd, [read](const Invocation& inv) {
-                        return run_on_reader(inv, read->transport, {"read", "", ""},
-                                             [&](const Target& t, std::string*) {
-                                               ReadArgs a = read->args;
-                                               a.target = t;
-                                               return cmd_read(inv.io, inv.host, a);
-                                             });
-                      }});
+  commands.push_back(on_reader(read_cmd, read, cmd_read));
 
   auto write = std::make_shared<OnReader<WriteArgs>>();
   CLI::App* write_cmd = app.add_subcommand(
@@ -452,15 +445,7 @@ void add_read_write_verify(CLI::App& app, Commands& commands) {
   write_cmd->add_option("FILE", write->args.file, "settings file or profile")->required();
   write->transport.add_to(write_cmd);
   add_results_option(write_cmd, write->results);
-  commands.push_back({write_cmd, [write](const Invocation& inv) {
-                        return run_on_reader(inv, write->transport,
-                                             {"write", write->results, write->args.file},
-                                             [&](const Target& t, std::string*) {
-                                               WriteArgs a = write->args;
-                                               a.target = t;
-                                               return cmd_write(inv.io, inv.host, a);
-                                             });
-                      }});
+  commands.push_back(on_reader(write_cmd, write, cmd_write, &WriteArgs::file));
 
   auto verify = std::make_shared<OnReader<VerifyArgs>>();
   CLI::App* verify_cmd = app.add_subcommand(
@@ -469,15 +454,7 @@ void add_read_write_verify(CLI::App& app, Commands& commands) {
   verify->transport.add_to(verify_cmd);
   add_results_option(verify_cmd, verify->results);
   verify_cmd->add_flag("--json", verify->args.json, "print one JSON document");
-  commands.push_back({verify_cmd, [verify](const Invocation& inv) {
-                        return run_on_reader(inv, verify->transport,
-                                             {"verify", verify->results, verify->args.file},
-                                             [&](const Target& t, std::string*) {
-                                               VerifyArgs a = verify->args;
-                                               a.target = t;
-                                               return cmd_verify(inv.io, inv.host, a);
-                                             });
-                      }});
+  commands.push_back(on_reader(verify_cmd, verify, cmd_verify, &VerifyArgs::file));
 }
 
 }  // namespace msr::profile

@@ -2,9 +2,12 @@
 // the reader's transport from the command line, the device log, the results line.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "msrprofile/commands/command.h"
 
@@ -57,5 +60,25 @@ struct ReaderRun {
 // end. With `run.results` named, the run's line is appended whatever came of it.
 int run_on_reader(const Invocation& inv, const TransportArgs& t, ReaderRun run,
                   const std::function<int(const Target&, std::string* file)>& body);
+
+// The command `cli`, run on the reader its options name: `run(io, host, args)` with the
+// args' target set, or `run(io, host, args, &file)` where it names the file it took in
+// the end. `file`: the member naming the file for the results line.
+template <typename Args, typename Run>
+Command on_reader(CLI::App* cli, std::shared_ptr<OnReader<Args>> on, Run run,
+                  std::string Args::*file = nullptr) {
+  return {cli, [cli, on, run, file](const Invocation& inv) {
+            ReaderRun r{cli->get_name(), on->results, file ? on->args.*file : std::string()};
+            return run_on_reader(inv, on->transport, r, [&](const Target& t, std::string* named) {
+              Args a = on->args;
+              a.target = t;
+              if constexpr (std::is_invocable_v<Run, Io, const Host&, const Args&, std::string*>) {
+                return run(inv.io, inv.host, a, named);
+              } else {
+                return run(inv.io, inv.host, a);
+              }
+            });
+          }};
+}
 
 }  // namespace msr::profile

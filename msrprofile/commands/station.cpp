@@ -406,14 +406,7 @@ void add_station(CLI::App& app, Commands& commands) {
   cmd->add_flag("--json", a.json,
                 "one JSON object a line per reader as it ends, and the summary last");
   // Its results file takes a line per reader, not one for the run.
-  commands.push_back({cmd, [station](const Invocation& inv) {
-                        return run_on_reader(inv, station->transport, {"station", "", ""},
-                                             [&](const Target& t, std::string*) {
-                                               StationArgs args = station->args;
-                                               args.target = t;
-                                               return cmd_station(inv.io, inv.host, args);
-                                             });
-                      }});
+  commands.push_back(on_reader(cmd, station, cmd_station));
 }
 
 }  // namespace msr::profile
