@@ -154,8 +154,7 @@ void add_restore_history(CLI::App& app, Commands& commands) {
       "Write back what a write replaced: a history entry (default: the reader's newest)");
   restore_cmd->add_option("ENTRY", restore->args.entry,
                           "an entry msrprofile history lists, or its path");
-  restore->transport.add_to(restore_cmd);
-  add_results_option(restore_cmd, restore->results);
+  restore->add_to(restore_cmd);
   commands.push_back(on_reader(restore_cmd, restore, cmd_restore, &RestoreArgs::entry));
 
   add_json_command(app, commands, "history",

@@ -443,16 +443,14 @@ void add_read_write_verify(CLI::App& app, Commands& commands) {
   CLI::App* write_cmd = app.add_subcommand(
       "write", "Program the reader from FILE: read it, write, read back and compare");
   write_cmd->add_option("FILE", write->args.file, "settings file or profile")->required();
-  write->transport.add_to(write_cmd);
-  add_results_option(write_cmd, write->results);
+  write->add_to(write_cmd);
   commands.push_back(on_reader(write_cmd, write, cmd_write, &WriteArgs::file));
 
   auto verify = std::make_shared<OnReader<VerifyArgs>>();
   CLI::App* verify_cmd = app.add_subcommand(
       "verify", "Read the reader and compare it with FILE (0 the same, 1 it differs)");
   verify_cmd->add_option("FILE", verify->args.file, "settings file or profile")->required();
-  verify->transport.add_to(verify_cmd);
-  add_results_option(verify_cmd, verify->results);
+  verify->add_to(verify_cmd);
   verify_cmd->add_flag("--json", verify->args.json, "print one JSON document");
   commands.push_back(on_reader(verify_cmd, verify, cmd_verify, &VerifyArgs::file));
 }

@@ -46,6 +46,12 @@ struct OnReader {
   Args args;
   TransportArgs transport;
   std::string results;
+
+  // The transport's options and --results.
+  void add_to(CLI::App* cmd) {
+    transport.add_to(cmd);
+    add_results_option(cmd, results);
+  }
 };
 
 // One run of a command on a reader.
