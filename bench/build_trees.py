@@ -20,3 +20,18 @@ def use(args):
     os.environ["MSR_NATIVE_BUILD_DIR"] = str(Path(args.native).resolve())
     os.environ["MSR_SOURCE_DIR"] = str(ROOT)
     sys.path.insert(0, str(ROOT / "tests" / "system"))
+
+
+def serial_bench(ap):
+    """Parses `ap`, given the trees' options too, for a benchmark on the pseudo-terminal
+    readers; returns the arguments and the serial helpers (linux_serial), or ends saying
+    why those readers can't be had on this machine."""
+    add_arguments(ap)
+    args = ap.parse_args()
+    use(args)
+    import linux_serial
+
+    reason = linux_serial.unavailable()
+    if reason:
+        raise SystemExit(f"{Path(sys.argv[0]).stem}: {reason}")
+    return args, linux_serial

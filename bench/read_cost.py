@@ -35,15 +35,9 @@ def median_ms(ports, reader, cmd, runs, state=None, env=None):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    build_trees.add_arguments(ap)
     ap.add_argument("--runs", type=int, default=10)
-    args = ap.parse_args()
-    build_trees.use(args)
-    import linux_serial
+    args, linux_serial = build_trees.serial_bench(ap)
 
-    reason = linux_serial.unavailable()
-    if reason:
-        raise SystemExit(f"read_cost: {reason}")
     exe = linux_serial.NATIVE / "msrprofile"
     driver = linux_serial.NATIVE / "tests" / "system" / "posix_vcom"
     with tempfile.TemporaryDirectory() as d, linux_serial.LinuxSerial() as ports:

@@ -81,17 +81,11 @@ def write_alone(ports, reader, exe, profile, factory, writes):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    build_trees.add_arguments(ap)
     ap.add_argument("--readers", type=int, default=1000)
     ap.add_argument("--writes", type=int, default=30)
-    args = ap.parse_args()
-    build_trees.use(args)
-    import linux_serial
+    args, linux_serial = build_trees.serial_bench(ap)
     import vcom_sim
 
-    reason = linux_serial.unavailable()
-    if reason:
-        raise SystemExit(f"station_soak: {reason}")
     exe = str(linux_serial.NATIVE / "msrprofile")
     with tempfile.TemporaryDirectory() as d, linux_serial.LinuxSerial() as ports:
         reader = ports.reader(silent=1)

@@ -54,17 +54,11 @@ def latencies(ports, reader, exe, extra, swipes):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    build_trees.add_arguments(ap)
     ap.add_argument("--swipes", type=int, default=30)
-    args = ap.parse_args()
-    build_trees.use(args)
+    args, linux_serial = build_trees.serial_bench(ap)
     global vcom_sim
-    import linux_serial
     import vcom_sim
 
-    reason = linux_serial.unavailable()
-    if reason:
-        raise SystemExit(f"swipe_speed: {reason}")
     exe = str(linux_serial.NATIVE / "msrprofile")
     with tempfile.TemporaryDirectory() as d, linux_serial.LinuxSerial() as ports:
         reader = ports.reader()
