@@ -5,11 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
+#include "msrprofile/exit_codes.h"
 #include "msrprofile/keyboard/keyboard_layouts.h"
 #include "msrprofile/keyboard/keys.h"
 #include "msrprofile/profile/codec.h"
+#include "msrprofile/swipe/key_capture.h"
 #include "msrprofile/swipe/swipe.h"
 
 namespace msr::fuzz {
@@ -50,11 +53,24 @@ struct SwipeSetup {
   profile::Validity valid() const {
     return [this](std::u32string_view t) { return profile::analyze(t, framing).valid(); };
   }
-  // The profile's ending, as the swipe command ends a burst with it.
-  std::function<bool(std::u32string_view)> ending() const {
-    return [this](std::u32string_view t) { return profile::swipe_complete(t, framing); };
+  // A capture's options: the profile's ending ends the burst, as the swipe command ends
+  // it, when the flags hold `ending_bit`.
+  profile::BurstOptions burst(int timeout_ms, std::uint8_t ending_bit) const {
+    profile::BurstOptions o;
+    o.timeout_ms = timeout_ms;
+    o.reader_lang = lang();
+    if (flags & ending_bit) {
+      o.complete = [this](std::u32string_view t) { return profile::swipe_complete(t, framing); };
+    }
+    return o;
   }
 };
+
+// A capture ends in a burst, nothing, or no swipe, and says why when it has none.
+inline void check_capture(int got, const std::string& why) {
+  check(got == profile::kExitOk || got == profile::kExitNoReader || got == profile::kExitDiffers);
+  check(got == profile::kExitOk || !why.empty());
+}
 
 // A diagnosis only calls valid what the swipe parser does, and names a layout only with
 // the text it makes valid.

@@ -52,15 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   // What the terminal's buffer doesn't take is typed by nobody: the burst is then shorter.
   if (size > 0) (void)!::write(master, data, size);
 
-  BurstOptions o;
-  o.timeout_ms = 20;
+  BurstOptions o = set.burst(20, 0x10);
   o.quiet_ms = 2;
-  if (set.flags & 0x10) o.complete = set.ending();
   CardText text;
   std::string why;
-  const int got = capture_terminal_text(o, &text, &why);
-  check(got == kExitOk || got == kExitNoReader || got == kExitDiffers);
-  check(got == kExitOk || !why.empty());
+  msr::fuzz::check_capture(capture_terminal_text(o, &text, &why), why);
   check(text.size() <= size && text.size() <= kMaxSwipe + 256);
   for (char32_t c : text) check(is_code_point(c));
 
